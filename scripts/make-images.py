@@ -246,15 +246,20 @@ def badge(ic, cx, cy, r, fill, ring=WHITE, ring_w=None):
 
 
 def gradient(size, top, bottom, diagonal=False):
-    """A vertical (or diagonal) two-colour gradient."""
+    """A vertical (or top-left to bottom-right) two-colour gradient.
+
+    The blend factor is computed on a small grid and enlarged bilinearly,
+    which is smooth and much faster than a per-pixel loop at full size.
+    """
     w, h = size
-    g = Image.new("RGBA", size)
-    px = g.load()
-    for y in range(h):
-        for x in range(w):
-            t = ((x / max(1, w - 1)) * 0.35 + (y / max(1, h - 1)) * 0.65) if diagonal else y / max(1, h - 1)
-            px[x, y] = tuple(int(round(top[i] + (bottom[i] - top[i]) * t)) for i in range(3)) + (255,)
-    return g
+    n = 64
+    mask = Image.new("L", (n, n))
+    mask.putdata([int(round(255 * (((x / (n - 1)) * 0.35 + (y / (n - 1)) * 0.65) if diagonal else y / (n - 1))))
+                  for y in range(n) for x in range(n)])
+    mask = mask.resize((w, h), Image.BILINEAR)
+    a = Image.new("RGBA", size, tuple(top[:3]) + (255,))
+    b = Image.new("RGBA", size, tuple(bottom[:3]) + (255,))
+    return Image.composite(b, a, mask)
 
 
 # ---------------------------------------------------------------- icons
@@ -267,9 +272,9 @@ def app_mark(size):
     ImageDraw.Draw(mask).rounded_rectangle([0, 0, big - 1, big - 1], radius=big * 0.22, fill=255)
     ic = Icon(size)
     ic.img.paste(bg, (0, 0), mask)
-    cloud(ic, 10, 24, 90, 76, WHITE)
-    shield(ic, 55, 36, 30, 38, AMBER)
-    tick(ic, 44.5, 44, 21, WHITE, 6.5)
+    cloud(ic, 7, 20, 93, 79, WHITE)
+    shield(ic, 55, 33, 34, 42, AMBER)
+    tick(ic, 43, 41.5, 24, WHITE, 7.5)
     return ic.final()
 
 
@@ -339,31 +344,30 @@ def icon_fileconservati(size):
 
 
 def icon_categorie(size):
+    """A folder with a label tag: the classes documents are filed under."""
     ic = Icon(size)
-    folder_shape(ic, 4, 10, 80, 74, AMBER_DARK, AMBER)
-
-    def tag(x0, y0, col):
-        ic.poly([(x0, y0), (x0 + 34, y0), (x0 + 48, y0 + 14), (x0 + 34, y0 + 28), (x0, y0 + 28)], WHITE)
-        ic.poly([(x0 + 3, y0 + 3), (x0 + 33, y0 + 3), (x0 + 44, y0 + 14), (x0 + 33, y0 + 25), (x0 + 3, y0 + 25)], col)
-        ic.circle(x0 + 33, y0 + 14, 3.5, WHITE)
-
-    tag(46, 50, TEAL)
-    tag(40, 70, BLUE)
+    folder_shape(ic, 2, 8, 80, 74, AMBER_DARK, AMBER)
+    x0, y0, w, h = 38, 50, 58, 40
+    ic.poly([(x0, y0), (x0 + w * 0.68, y0), (x0 + w, y0 + h / 2), (x0 + w * 0.68, y0 + h), (x0, y0 + h)], WHITE)
+    e = 5
+    ic.poly([(x0 + e, y0 + e), (x0 + w * 0.68 - e * 0.4, y0 + e), (x0 + w - e * 1.3, y0 + h / 2),
+             (x0 + w * 0.68 - e * 0.4, y0 + h - e), (x0 + e, y0 + h - e)], TEAL)
+    ic.circle(x0 + w * 0.68, y0 + h / 2, 5, WHITE)
     return ic.final()
 
 
 def icon_aree(size):
+    """Storage areas: a database cylinder with a usage pie beside it."""
     ic = Icon(size)
-    # a database cylinder with a pie chart beside it
     cx, rx, ry = 40, 32, 10
-    for i, top in enumerate((62, 40, 18)):
-        col = (BLUE, TEAL, TEAL)[i] if i else BLUE
-        ic.rect(cx - rx, top, cx + rx, top + 20, NAVY)
-        ic.d.ellipse(ic.box(cx - rx, top + 20 - ry, cx + rx, top + 20 + ry), fill=NAVY)
-        ic.d.ellipse(ic.box(cx - rx, top - ry, cx + rx, top + ry), fill=TEAL if i == 2 else BLUE)
-        ic.d.ellipse(ic.box(cx - rx + 2, top - ry + 2, cx + rx - 2, top + ry - 2), fill=TEAL_LIGHT if i == 2 else BLUE)
-    # pie
-    ic.circle(76, 70, 23, WHITE)
+    top, bottom = 18, 80
+    ic.d.ellipse(ic.box(cx - rx, bottom - ry, cx + rx, bottom + ry), fill=BLUE)
+    ic.rect(cx - rx, top, cx + rx, bottom, BLUE)
+    for y in (top + 21, top + 42):
+        ic.d.arc(ic.box(cx - rx, y - ry, cx + rx, y + ry), 0, 180, fill=TEAL_LIGHT, width=ic.k(3.5))
+    ic.d.ellipse(ic.box(cx - rx, top - ry, cx + rx, top + ry), fill=TEAL)
+    ic.d.ellipse(ic.box(cx - rx + 3, top - ry + 2.5, cx + rx - 3, top + ry - 2.5), fill=TEAL_LIGHT)
+    ic.circle(76, 70, 24, WHITE)
     ic.d.pieslice(ic.box(56, 50, 96, 90), 0, 360, fill=GREEN)
     ic.d.pieslice(ic.box(56, 50, 96, 90), -90, 40, fill=AMBER)
     return ic.final()
@@ -479,9 +483,8 @@ def icon_logout2(size):
     """Power button: the 'leave the session' variant."""
     ic = Icon(size)
     ic.circle(50, 50, 48, BLUE)
-    ic.arc(50, 52, 26, -60 + 0, 240, WHITE, 10)
+    ic.arc(50, 52, 26, -60, 240, WHITE, 10)
     ic.line([(50, 18), (50, 48)], WHITE, 10)
-    ic.d.arc(ic.box(24, 26, 76, 78), 300, 600 - 360 + 360, fill=WHITE, width=0) if False else None
     return ic.final()
 
 
@@ -504,9 +507,6 @@ def icon_calendar(size):
 def wordmark(w, h, text_col, lite_col):
     """Mark plus the words 'Tavrel Lite', transparent background."""
     img = Image.new("RGBA", (w * SS, h * SS), CLEAR)
-    mark = app_mark(h).resize((h * SS, h * SS), Image.LANCZOS) if False else None
-    m = Icon(h)
-    # reuse the mark drawing at the logo's supersampled size
     mk = app_mark_ss(h)
     img.alpha_composite(mk, (0, 0))
     d = ImageDraw.Draw(img)
@@ -555,11 +555,15 @@ def splash():
 
 # ---------------------------------------------------------------- GIFs
 
+GIF_MATTE = (244, 244, 244)  # between the usual light window colours and white
+
+
 def save_gif(frames, path, duration=None):
     """Writes RGBA frames as a GIF with one shared palette and 1-bit transparency.
 
-    Pixels at least half opaque keep their colour (already smooth from the
-    supersampling); the rest become the transparent index 0.
+    GIF has no partial transparency: clearly covered pixels are blended over a
+    light matte (so antialiased edges stay smooth on the light windows they
+    are shown on), nearly empty ones become the transparent index 0.
     """
     colours = {}
     data = []
@@ -567,10 +571,11 @@ def save_gif(frames, path, duration=None):
         px = list(fr.getdata())
         row = []
         for (r, g, b, a) in px:
-            if a < 128:
+            if a < 72:
                 row.append(None)
             else:
-                c = (r, g, b)
+                t = a / 255.0
+                c = tuple(int(round(v * t + m * (1 - t))) for v, m in zip((r, g, b), GIF_MATTE))
                 if c not in colours:
                     colours[c] = None
                 row.append(c)
@@ -604,23 +609,25 @@ def save_gif(frames, path, duration=None):
 
 
 def spinner_frames(size=32, n=12):
-    """Twelve dots round a circle; the bright head moves one step per frame."""
+    """Twelve dots round a circle; the dark head moves one step per frame and
+    the tail fades towards a pale teal."""
+    pale = (206, 232, 236)
     shades = []
-    for i in range(n):
-        t = i / (n - 1)  # 0 = head, 1 = tail
-        base = TEAL if i < 3 else BLUE
-        col = tuple(int(round(base[c] + (GREY_LIGHT[c] - base[c]) * (t ** 0.8))) for c in range(3)) + (255,)
-        shades.append(col)
+    for age in range(n):
+        t = age / (n - 1)  # 0 = head, 1 = end of the tail
+        if t < 0.3:
+            a, b, u = BLUE, TEAL, t / 0.3
+        else:
+            a, b, u = TEAL, pale, (t - 0.3) / 0.7
+        shades.append(tuple(int(round(a[c] + (b[c] - a[c]) * u)) for c in range(3)) + (255,))
     frames = []
     for f in range(n):
         ic = Icon(size)
         for i in range(n):
-            a = 2 * math.pi * i / n - math.pi / 2
+            ang = 2 * math.pi * i / n - math.pi / 2
             age = (f - i) % n
-            r = 9.5 - 3.5 * (age / (n - 1))
-            x = 50 + 37 * math.cos(a)
-            y = 50 + 37 * math.sin(a)
-            ic.circle(x, y, r, shades[age])
+            r = 10.0 - 3.0 * (age / (n - 1))
+            ic.circle(50 + 36 * math.cos(ang), 50 + 36 * math.sin(ang), r, shades[age])
         frames.append(ic.final())
     return frames
 
