@@ -5,12 +5,12 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-charts-dev
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-charts-dev libqt6opengl6-dev
   qt6-translations-l10n qt6-l10n-tools libqt6svg6 qt6-qpa-plugins
   libgl-dev libxkbcommon-dev
   libssl-dev libcpp-httplib-dev openssl
   xvfb xauth x11-utils xdg-utils
-  tinyproxy apache2-utils
+  tinyproxy squid apache2-utils
   curl sqlite3 python3 python3-pil
 )
 
