@@ -1,0 +1,196 @@
+#include "service/replydocument.h"
+
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QTextStream>
+#include <QXmlStreamReader>
+
+namespace {
+bool isBulkTag(QStringView name)
+{
+    return name == QLatin1String("file") || name == QLatin1String("metadatoValue");
+}
+
+bool isValidUtf8(const QByteArray &bytes)
+{
+    // Decoded in slices so that a large reply is not held twice.
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const qsizetype slice = 1 << 16;
+    for (qsizetype at = 0; at < bytes.size() && !decoder.hasError(); at += slice) {
+        const QString ignored = decoder.decode(QByteArrayView(bytes.constData() + at, qMin(slice, bytes.size() - at)));
+        Q_UNUSED(ignored);
+    }
+    const QString tail = decoder(QByteArrayView());
+    Q_UNUSED(tail);
+    return !decoder.hasError();
+}
+} // namespace
+
+bool ReplyDocument::needsDecoding(const QByteArray &bytes)
+{
+    // Only the declaration at the very start matters.
+    static const QRegularExpression declaration(
+        QStringLiteral("^\\s*<\\?xml[^>]*encoding\\s*=\\s*[\"']([^\"']*)[\"']"));
+    const QString head = QString::fromLatin1(bytes.left(256));
+    const QRegularExpressionMatch m = declaration.match(head);
+    return m.hasMatch() && m.captured(1).compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0;
+}
+
+ReplyDocument ReplyDocument::parse(const QByteArray &bytes, bool allowLight)
+{
+    bool decode = needsDecoding(bytes);
+    ReplyDocument doc;
+    bool skippedComplex = false;
+    bool ok = doc.build(bytes, decode, allowLight, &skippedComplex);
+    if (!ok && !decode && !isValidUtf8(bytes)) {
+        // Malformed UTF-8: decoding replaces the bad sequences, as the service's
+        // text is read everywhere else.
+        decode = true;
+        doc = ReplyDocument();
+        ok = doc.build(bytes, decode, allowLight, &skippedComplex);
+    }
+    if (ok && skippedComplex) {
+        // A left-out element had elements of its own inside: keep the whole tree.
+        doc = ReplyDocument();
+        doc.build(bytes, decode, false, &skippedComplex);
+    }
+    return doc;
+}
+
+bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight, bool *skippedComplex)
+{
+    *skippedComplex = false;
+    QXmlStreamReader reader;
+    reader.setNamespaceProcessing(false);
+    if (decode)
+        reader.addData(QString::fromUtf8(bytes));
+    else
+        reader.addData(bytes);
+
+    QDomDocument document;
+    QDomNode current = document;
+    int depth = 0;          // element depth of `current`
+    int bodyDepth = -1;     // depth of the first body element while inside it
+    int skipDepth = -1;     // depth of the bulk element being left out
+    bool bodySeen = false;
+    bool statusSeen = false;
+    bool lightBody = false; // the body being read leaves bulk elements out
+    bool valueSeen = false;
+    QDomElement body, validation, statusDescription, statusNumber;
+
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (skipDepth >= 0) {
+            if (token == QXmlStreamReader::StartElement) {
+                *skippedComplex = true;
+                ++depth;
+            } else if (token == QXmlStreamReader::EndElement) {
+                if (depth == skipDepth)
+                    skipDepth = -1;
+                --depth;
+            }
+            continue;
+        }
+        switch (token) {
+        case QXmlStreamReader::StartDocument: {
+            QString data = QStringLiteral("version='%1'").arg(reader.documentVersion().toString());
+            if (!reader.documentEncoding().isEmpty())
+                data += QStringLiteral(" encoding='%1'").arg(reader.documentEncoding().toString());
+            if (reader.isStandaloneDocument())
+                data += QStringLiteral(" standalone='yes'");
+            document.appendChild(document.createProcessingInstruction(QStringLiteral("xml"), data));
+            break;
+        }
+        case QXmlStreamReader::StartElement: {
+            ++depth;
+            const QStringView name = reader.qualifiedName();
+            if (lightBody && bodyDepth >= 0 && isBulkTag(name)) {
+                if (name == QLatin1String("metadatoValue"))
+                    valueSeen = true;
+                else if (valueSeen)
+                    m_valuesBeforeFiles = true;
+                m_light = true;
+                skipDepth = depth;
+                break;
+            }
+            QDomElement element = document.createElement(name.toString());
+            const QXmlStreamAttributes attributes = reader.attributes();
+            for (const QXmlStreamAttribute &a : attributes)
+                element.setAttribute(a.qualifiedName().toString(), a.value().toString());
+            current.appendChild(element);
+            current = element;
+            if (name == QLatin1String("statusnumber") && !statusSeen) {
+                statusSeen = true;
+                statusNumber = element;
+            } else if (name == QLatin1String("body") && !bodySeen) {
+                bodySeen = true;
+                bodyDepth = depth;
+                body = element;
+                // The status must be known (and be a catalogue status) before the
+                // body starts; otherwise the whole body is kept.
+                const QString status = statusNumber.isNull() ? QString() : statusNumber.text();
+                lightBody = allowLight
+                    && (status == QLatin1String("1") || status == QLatin1String("5"));
+            } else if (name == QLatin1String("statusdescription") && bodyDepth >= 0
+                       && statusDescription.isNull()) {
+                statusDescription = element;
+            } else if (name == QLatin1String("validation") && validation.isNull()) {
+                validation = element;
+            }
+            break;
+        }
+        case QXmlStreamReader::EndElement:
+            if (depth == bodyDepth)
+                bodyDepth = -1;
+            --depth;
+            current = current.parentNode();
+            break;
+        case QXmlStreamReader::Characters:
+            if (reader.isCDATA())
+                current.appendChild(document.createCDATASection(reader.text().toString()));
+            else if (!reader.isWhitespace())
+                current.appendChild(document.createTextNode(reader.text().toString()));
+            break;
+        case QXmlStreamReader::Comment:
+            current.appendChild(document.createComment(reader.text().toString()));
+            break;
+        case QXmlStreamReader::ProcessingInstruction:
+            current.appendChild(document.createProcessingInstruction(
+                reader.processingInstructionTarget().toString(),
+                reader.processingInstructionData().toString()));
+            break;
+        case QXmlStreamReader::EntityReference:
+            current.appendChild(document.createEntityReference(reader.name().toString()));
+            break;
+        default:
+            break;
+        }
+    }
+    if (reader.hasError()) {
+        *skippedComplex = false;
+        m_light = false;
+        m_valuesBeforeFiles = false;
+        return false;
+    }
+    m_valid = true;
+    m_decoded = decode;
+    m_document = document;
+    m_body = body;
+    m_validation = validation;
+    m_statusNumber = statusNumber.isNull() ? QString() : statusNumber.text();
+    m_statusDescription = statusDescription.isNull() ? QString() : statusDescription.text();
+    if (!m_light)
+        m_valuesBeforeFiles = false;
+    return true;
+}
+
+QString ReplyDocument::validationText() const
+{
+    if (m_validation.isNull())
+        return QString();
+    QString text;
+    QTextStream stream(&text);
+    m_validation.save(stream, 4);
+    stream.flush();
+    return text;
+}
