@@ -1,0 +1,161 @@
+#include "admin/listmetadatadelegate.h"
+#include "admin/metadaticategories.h"
+#include "store/database.h"
+#include "support/testenv.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableView>
+
+namespace {
+void addIndex(QSqlQuery &query, int id, int folder, const QString &name, int tipo, const QVariant &visibile,
+              const QVariant &required)
+{
+    query.prepare("INSERT INTO metadati (idmetadato, idfolder, nome, tipo, visibile, required, custom) "
+                  "VALUES (?, ?, ?, ?, ?, ?, 0)");
+    query.addBindValue(id);
+    query.addBindValue(folder);
+    query.addBindValue(name);
+    query.addBindValue(tipo);
+    query.addBindValue(visibile);
+    query.addBindValue(required);
+    QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+}
+
+QStringList column(const QAbstractItemModel *model, int col, int role = Qt::DisplayRole)
+{
+    QStringList out;
+    for (int row = 0; row < model->rowCount(); ++row)
+        out << model->index(row, col).data(role).toString();
+    return out;
+}
+
+bool hasCheck(const QAbstractItemModel *model, int row, int col)
+{
+    const QVariant decoration = model->index(row, col).data(Qt::DecorationRole);
+    if (!decoration.isValid())
+        return false;
+    const QPixmap pixmap = decoration.value<QPixmap>();
+    return !pixmap.isNull() && pixmap.size() == QSize(16, 16);
+}
+} // namespace
+
+class TestMetadatiCategories : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        QDir(Database::dataDirectory()).removeRecursively();
+        Database database;
+        database.openDB();
+        {
+            QSqlQuery query(database.db);
+            // Class 10: rows stored out of id order, one without a known type.
+            addIndex(query, 7, 10, "Data documento", 3, 1, 1);
+            addIndex(query, 3, 10, "Numero", 2, 1, 0);
+            addIndex(query, 5, 10, "Senza tipo", 0, 1, 1);
+            addIndex(query, 9, 10, "Note", 1, 0, 2);
+            addIndex(query, 11, 10, "Valori strani", 1, 2, -1);
+            addIndex(query, 12, 10, "Testo nei flag", 1, "si", "1x");
+            // Another class.
+            addIndex(query, 4, 20, "Cliente", 1, 1, 1);
+        }
+        database.closeDB();
+    }
+
+    void listsTheClassIndexesWithTheirTypeNames()
+    {
+        MetadatiCategories window(nullptr, nullptr, 10, "Fatture");
+        const ListMetadataDelegate *model = window.model();
+        QVERIFY(model);
+        // Sorted by id; the index whose type is unknown (0) is left out by the
+        // join; the other class's "Cliente" never shows.
+        QCOMPARE(column(model, ListMetadataDelegate::ColNome),
+                 (QStringList{"Numero", "Data documento", "Note", "Valori strani", "Testo nei flag"}));
+        QCOMPARE(column(model, ListMetadataDelegate::ColTipo),
+                 (QStringList{"Numerico", "Data", "Testo", "Testo", "Testo"}));
+        QVERIFY(!QSqlDatabase::database(Database::connectionName(), false).isOpen());
+    }
+
+    void flagsShowACheckOnlyForOne()
+    {
+        MetadatiCategories window(nullptr, nullptr, 10, "Fatture");
+        const ListMetadataDelegate *model = window.model();
+        QCOMPARE(model->rowCount(), 5);
+        const int vis = ListMetadataDelegate::ColVisibile, req = ListMetadataDelegate::ColRequired;
+        // rows: Numero(1,0) Data documento(1,1) Note(0,2) Valori strani(2,-1) Testo nei flag("si","1x")
+        const QList<bool> visibleChecks{true, true, false, false, false};
+        const QList<bool> requiredChecks{false, true, false, false, false};
+        for (int row = 0; row < model->rowCount(); ++row) {
+            QCOMPARE(hasCheck(model, row, vis), visibleChecks.at(row));
+            QCOMPARE(hasCheck(model, row, req), requiredChecks.at(row));
+            // The flags never show as text, whatever their value.
+            QCOMPARE(model->index(row, vis).data().toString(), QString());
+            QCOMPARE(model->index(row, req).data().toString(), QString());
+            QCOMPARE(model->index(row, req).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+            QVERIFY(model->index(row, vis).data(Qt::TextAlignmentRole).toInt() != int(Qt::AlignCenter));
+        }
+        // Other columns are untouched.
+        QVERIFY(!model->index(0, ListMetadataDelegate::ColNome).data(Qt::DecorationRole).isValid());
+    }
+
+    void windowLayout()
+    {
+        QWidget owner;
+        auto *window = new MetadatiCategories(nullptr, &owner, 10, "Fatture passive");
+        QCOMPARE(window->windowTitle(), QStringLiteral("Indici della classe Fatture passive"));
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+
+        auto *table = window->findChild<QTableView *>("twMetadati");
+        QVERIFY(table);
+        for (int col : {0, 1, 6})
+            QVERIFY(table->isColumnHidden(col));
+        for (int col : {2, 3, 4, 5})
+            QVERIFY(!table->isColumnHidden(col));
+        QCOMPARE(table->columnWidth(2), 350);
+        QCOMPARE(table->columnWidth(3), 120);
+        QCOMPARE(table->columnWidth(4), 80);
+        QCOMPARE(table->columnWidth(5), 90);
+        QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
+        const QStringList headers{"ID", "ID Folder", "Nome classe", "Tipo", "Visibile", "Obbligatorio", "Modificabile"};
+        for (int col = 0; col < headers.size(); ++col)
+            QCOMPARE(table->model()->headerData(col, Qt::Horizontal).toString(), headers.at(col));
+
+        for (const char *name : {"btmAdd", "btmUpdate", "btmDelete", "lblLoading"})
+            QVERIFY2(window->findChild<QWidget *>(name)->isHidden(), name);
+        auto *close = window->findChild<QPushButton *>("btmClose");
+        QCOMPARE(close->text(), QStringLiteral("Chiudi"));
+        // Every visible column fits without a horizontal scroll bar.
+        QVERIFY(!table->horizontalScrollBar()->isVisible());
+
+        QSignalSpy accepted(window, &QDialog::accepted);
+        QTest::mouseClick(close, Qt::LeftButton);
+        QCOMPARE(accepted.count(), 1);
+        QVERIFY(!window->isVisible());
+
+        // Any other way of closing the window accepts it too.
+        window->show();
+        QTest::keyClick(window, Qt::Key_Escape);
+        QCOMPARE(accepted.count(), 2);
+        QCOMPARE(window->result(), int(QDialog::Accepted));
+    }
+
+    void classWithoutIndexesShowsAnEmptyTableWithHeaders()
+    {
+        MetadatiCategories window(nullptr, nullptr, 99, "Vuota");
+        auto *table = window.findChild<QTableView *>("twMetadati");
+        QCOMPARE(table->model()->rowCount(), 0);
+        QCOMPARE(table->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Nome classe"));
+    }
+};
+
+TAVREL_TEST_MAIN(TestMetadatiCategories)
+#include "tst_metadaticategories.moc"
