@@ -144,14 +144,8 @@ QList<RefStore::Folder> readFolders(QSqlQuery &q)
 
 } // namespace
 
-RefStore::~RefStore()
-{
-    const QStringList names = QSqlDatabase::connectionNames();
-    for (const QString &name : names) {
-        if (name.startsWith(m_connectionPrefix) && !m_connectionPrefix.isEmpty())
-            QSqlDatabase::database(name, false).close();
-    }
-}
+// Connections belong to the server's worker threads and are closed by Qt at exit.
+RefStore::~RefStore() = default;
 
 QSqlDatabase RefStore::connection()
 {

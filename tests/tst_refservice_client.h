@@ -1,0 +1,154 @@
+#ifndef TST_REFSERVICE_CLIENT_H
+#define TST_REFSERVICE_CLIENT_H
+
+// A small synchronous HTTP client for the reference service tests: posts the
+// same XML documents and two-part uploads the desktop client posts, on one
+// cookie jar, and decodes the reply envelope.
+
+#include <QCryptographicHash>
+#include <QDomDocument>
+#include <QEventLoop>
+#include <QHttpMultiPart>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+struct RestReply
+{
+    int http = 0;
+    QByteArray raw;
+    QString status;
+    QString description;
+    QDomDocument doc;
+    QDomElement body;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
+    QHash<QByteArray, QByteArray> headers;
+    QList<QDomElement> all(const QString &tag) const
+    {
+        QList<QDomElement> out;
+        const QDomNodeList list = doc.elementsByTagName(tag);
+        for (int i = 0; i < list.size(); ++i)
+            out.append(list.at(i).toElement());
+        return out;
+    }
+};
+
+inline QString sha1Hex(const QByteArray &data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
+}
+
+class ServiceClient
+{
+public:
+    explicit ServiceClient(const QString &baseUrl)
+        : m_base(baseUrl)
+    {
+        m_nam.setCookieJar(new QNetworkCookieJar(&m_nam));
+    }
+
+    void setBase(const QString &baseUrl) { m_base = baseUrl; }
+
+    RestReply post(const QByteArray &xml)
+    {
+        QNetworkRequest request(QUrl(m_base + QStringLiteral("/kvshop/RestService")));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
+        return wait(m_nam.post(request, xml));
+    }
+
+    // <request><action>A</action><k>v</k>...<metadato key=.. value=../>...</request>, values escaped.
+    RestReply action(const QString &name, const QList<QPair<QString, QString>> &fields = {},
+                        const QList<QPair<QString, QString>> &indexValues = {})
+    {
+        QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>").arg(name);
+        for (const auto &f : fields)
+            xml += QStringLiteral("<%1>%2</%1>").arg(f.first, f.second.toHtmlEscaped());
+        for (const auto &v : indexValues)
+            xml += QStringLiteral("<metadato key=\"%1\" value=\"%2\"/>").arg(v.first.toHtmlEscaped(), v.second.toHtmlEscaped());
+        xml += QStringLiteral("</request>");
+        return post(xml.toUtf8());
+    }
+
+    RestReply login(const QString &user, const QString &password, const QString &cursor = QStringLiteral("0.0"),
+                       const QString &version = QStringLiteral("1.2.1"))
+    {
+        return action(QStringLiteral("login"), {{QStringLiteral("username"), user},
+                                                {QStringLiteral("password"), password},
+                                                {QStringLiteral("codesync"), cursor},
+                                                {QStringLiteral("version"), version},
+                                                {QStringLiteral("platform"), QStringLiteral("lin")}});
+    }
+
+    RestReply sync(const QString &cursor)
+    {
+        return action(QStringLiteral("syncfolder"), {{QStringLiteral("codesync"), cursor}});
+    }
+
+    // The two-part upload: part "xml", then the file part named with the full path.
+    RestReply upload(int folder, const QByteArray &content, const QString &path, const QString &previousHash = QString(),
+                        const QString &declaredHash = QString())
+    {
+        const bool rectification = !previousHash.isEmpty();
+        QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<request>\n <action>%1</action>\n"
+                                     " <idfolder>%2</idfolder>\n <last_modified>06/12/2026 10:11:12</last_modified>\n"
+                                     " <hashfile>%3</hashfile>\n")
+                          .arg(rectification ? QStringLiteral("sostituiscifile") : QStringLiteral("uploadfile"))
+                          .arg(folder)
+                          .arg(declaredHash.isEmpty() ? sha1Hex(content) : declaredHash);
+        if (rectification)
+            xml += QStringLiteral(" <hash>%1</hash>\n").arg(previousHash);
+        xml += QStringLiteral("</request>\n");
+        auto *multi = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+        QHttpPart xmlPart;
+        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
+        xmlPart.setHeader(QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"xml\""));
+        xmlPart.setBody(xml.toUtf8());
+        QHttpPart filePart;
+        filePart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
+        filePart.setRawHeader("Content-Disposition", "form-data; name=\"" + path.toUtf8() + "\"");
+        filePart.setBody(content);
+        multi->append(xmlPart);
+        multi->append(filePart);
+        QNetworkRequest request(QUrl(m_base + QStringLiteral("/kvshop/RestService")));
+        request.setRawHeader("Content-Type", "multipart/form-data;boundary=" + multi->boundary());
+        QNetworkReply *reply = m_nam.post(request, multi);
+        multi->setParent(reply);
+        return wait(reply);
+    }
+
+    RestReply get(const QString &pathAndQuery)
+    {
+        return wait(m_nam.get(QNetworkRequest(QUrl(m_base + pathAndQuery))));
+    }
+
+private:
+    RestReply wait(QNetworkReply *reply)
+    {
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        if (!reply->isFinished())
+            loop.exec();
+        RestReply r;
+        r.http = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        r.error = reply->error();
+        r.raw = reply->readAll();
+        for (const auto &pair : reply->rawHeaderPairs())
+            r.headers.insert(pair.first.toLower(), pair.second);
+        if (r.doc.setContent(r.raw)) {
+            r.status = r.doc.elementsByTagName(QStringLiteral("statusnumber")).at(0).toElement().text();
+            r.body = r.doc.elementsByTagName(QStringLiteral("body")).at(0).toElement();
+            r.description = r.body.elementsByTagName(QStringLiteral("statusdescription")).at(0).toElement().text();
+        }
+        reply->deleteLater();
+        return r;
+    }
+
+    QString m_base;
+    QNetworkAccessManager m_nam;
+};
+
+#endif // TST_REFSERVICE_CLIENT_H
