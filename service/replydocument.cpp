@@ -68,7 +68,12 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
         reader.addData(bytes);
 
     QDomDocument document;
-    QDomNode current = document;
+    QDomNode current; // null while at the top level
+    // The document gets its storage with its first node, so the top level is
+    // looked up after the node is created.
+    const auto append = [&](const QDomNode &node) {
+        (current.isNull() ? static_cast<QDomNode &>(document) : current).appendChild(node);
+    };
     int depth = 0;          // element depth of `current`
     int bodyDepth = -1;     // depth of the first body element while inside it
     int skipDepth = -1;     // depth of the bulk element being left out
@@ -98,7 +103,7 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
                 data += QStringLiteral(" encoding='%1'").arg(reader.documentEncoding().toString());
             if (reader.isStandaloneDocument())
                 data += QStringLiteral(" standalone='yes'");
-            document.appendChild(document.createProcessingInstruction(QStringLiteral("xml"), data));
+            append(document.createProcessingInstruction(QStringLiteral("xml"), data));
             break;
         }
         case QXmlStreamReader::StartElement: {
@@ -117,7 +122,7 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
             const QXmlStreamAttributes attributes = reader.attributes();
             for (const QXmlStreamAttribute &a : attributes)
                 element.setAttribute(a.qualifiedName().toString(), a.value().toString());
-            current.appendChild(element);
+            append(element);
             current = element;
             if (name == QLatin1String("statusnumber") && !statusSeen) {
                 statusSeen = true;
@@ -144,23 +149,25 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
                 bodyDepth = -1;
             --depth;
             current = current.parentNode();
+            if (current == document)
+                current = QDomNode();
             break;
         case QXmlStreamReader::Characters:
             if (reader.isCDATA())
-                current.appendChild(document.createCDATASection(reader.text().toString()));
+                append(document.createCDATASection(reader.text().toString()));
             else if (!reader.isWhitespace())
-                current.appendChild(document.createTextNode(reader.text().toString()));
+                append(document.createTextNode(reader.text().toString()));
             break;
         case QXmlStreamReader::Comment:
-            current.appendChild(document.createComment(reader.text().toString()));
+            append(document.createComment(reader.text().toString()));
             break;
         case QXmlStreamReader::ProcessingInstruction:
-            current.appendChild(document.createProcessingInstruction(
+            append(document.createProcessingInstruction(
                 reader.processingInstructionTarget().toString(),
                 reader.processingInstructionData().toString()));
             break;
         case QXmlStreamReader::EntityReference:
-            current.appendChild(document.createEntityReference(reader.name().toString()));
+            append(document.createEntityReference(reader.name().toString()));
             break;
         default:
             break;
