@@ -1,0 +1,447 @@
+#include "app/instancelock.h"
+#include "app/singleapplication.h"
+#include "app/singleapplication_p.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QSharedMemory>
+#include <QSignalSpy>
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+QByteArray be32(quint32 value)
+{
+    QByteArray out(4, '\0');
+    out[0] = char(value >> 24);
+    out[1] = char(value >> 16);
+    out[2] = char(value >> 8);
+    out[3] = char(value);
+    return out;
+}
+
+// The frame of `text`, spelled out byte by byte.
+QByteArray frameOf(const QString &text)
+{
+    QByteArray body;
+    if (text.isNull()) {
+        body = be32(0xFFFFFFFFu);
+    } else {
+        body = be32(quint32(text.size() * 2));
+        for (QChar c : text) {
+            body.append(char(c.unicode() >> 8));
+            body.append(char(c.unicode() & 0xFF));
+        }
+    }
+    return be32(quint32(body.size())) + body;
+}
+
+// A connected pair: a QLocalSocket on one end, a raw descriptor on the other.
+struct SocketPair
+{
+    QLocalSocket socket;
+    int raw = -1;
+
+    SocketPair()
+    {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            qFatal("socketpair failed");
+        socket.setSocketDescriptor(fds[0]);
+        raw = fds[1];
+    }
+    ~SocketPair()
+    {
+        socket.abort();
+        if (raw >= 0)
+            ::close(raw);
+    }
+    void send(const QByteArray &bytes) const
+    {
+        QCOMPARE(::write(raw, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    }
+    // Everything the QLocalSocket end wrote, read without blocking.
+    QByteArray received() const
+    {
+        QByteArray out;
+        char buffer[256];
+        ::fcntl(raw, F_SETFL, ::fcntl(raw, F_GETFL) | O_NONBLOCK);
+        ssize_t n;
+        while ((n = ::read(raw, buffer, sizeof buffer)) > 0)
+            out.append(buffer, int(n));
+        return out;
+    }
+};
+
+QString socketNameOf(const QString &key)
+{
+    return SingleApplicationPrivate::socketNameFor(SingleApplicationPrivate::cleanKey(key),
+                                                  SingleApplicationPrivate::loginName());
+}
+
+// Connects to the guard served in this process and consumes its greeting. The
+// server accepts in this thread's event loop, so every wait here spins it.
+bool connectAndGreet(QLocalSocket &client, const QString &key)
+{
+    client.connectToServer(socketNameOf(key));
+    const QByteArray greeting = frameOf(SingleApplicationPrivate::cleanKey(key));
+    if (!QTest::qWaitFor([&] { return client.bytesAvailable() >= greeting.size(); }, 3000))
+        return false;
+    return client.read(greeting.size()) == greeting;
+}
+
+// Restores the login name a test replaced.
+struct LoginNameScope
+{
+    QString saved = SingleApplicationPrivate::loginName();
+    ~LoginNameScope() { SingleApplicationPrivate::setLoginName(saved); }
+};
+
+} // namespace
+
+class TestSingleApplication : public QObject
+{
+    Q_OBJECT
+private slots:
+    void keyKeepsOnlyLettersAndDigits_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("application GUID")
+            << "5B1D07C4-3F2A-11E1-9C61-2E4A8D90B3F7" << "5B1D07C43F2A11E19C612E4A8D90B3F7";
+        QTest::newRow("punctuation only") << "-{.}; !_" << "SADEFAULTKEY";
+        QTest::newRow("empty") << "" << "SADEFAULTKEY";
+        QTest::newRow("accented letters are not A-Z") << QString::fromUtf8("Città_d'Ùrbino 2") << "Cittdrbino2";
+    }
+    void keyKeepsOnlyLettersAndDigits()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, expected);
+        SingleApplication guard(given);
+        QCOMPARE(guard.key(), expected);
+        QVERIFY(!guard.isRunning());
+        QVERIFY(SingleApplicationPrivate::serverFor(socketNameOf(given)));
+    }
+
+    void keyDefaultsToApplicationName()
+    {
+        const QString saved = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(QStringLiteral("Tavrel Lite/prova"));
+        SingleApplication guard;
+        QCoreApplication::setApplicationName(saved);
+        QCOMPARE(guard.key(), QStringLiteral("TavrelLiteprova"));
+    }
+
+    void socketNameCarriesTheLoginName()
+    {
+        QCOMPARE(SingleApplicationPrivate::socketNameFor("ABC", "root"), QStringLiteral("_sa_ABC_726f6f74"));
+        // A Latin-1 login name is hexed through its UTF-8 bytes.
+        QCOMPARE(SingleApplicationPrivate::socketNameFor("K", QString::fromLatin1("jos\xe9")),
+                 QStringLiteral("_sa_K_6a6f73c3a9"));
+        QCOMPARE(SingleApplicationPrivate::socketNameFor("K", QString()), QStringLiteral("_sa_K_"));
+
+        const struct passwd *me = ::getpwuid(::getuid());
+        QVERIFY(me);
+        QCOMPARE(SingleApplicationPrivate::loginName(), QString::fromLatin1(me->pw_name));
+    }
+
+    void everyUserGetsAnInstanceOfTheirOwn()
+    {
+        LoginNameScope restore;
+        SingleApplicationPrivate::setLoginName(QStringLiteral("anna"));
+        SingleApplication anna(QStringLiteral("Utenti"));
+        const QString annaName = socketNameOf(QStringLiteral("Utenti"));
+        SingleApplicationPrivate::setLoginName(QStringLiteral("bruno"));
+        SingleApplication bruno(QStringLiteral("Utenti"));
+        const QString brunoName = socketNameOf(QStringLiteral("Utenti"));
+
+        QVERIFY(annaName != brunoName);
+        QVERIFY(!anna.isRunning());
+        QVERIFY(!bruno.isRunning());
+        ThreadedLocalServer *annaServer = SingleApplicationPrivate::serverFor(annaName);
+        ThreadedLocalServer *brunoServer = SingleApplicationPrivate::serverFor(brunoName);
+        QVERIFY(annaServer && brunoServer && annaServer != brunoServer);
+        QVERIFY(annaServer->isListening() && brunoServer->isListening());
+
+        // Each user has a marker segment of their own.
+        QSharedMemory annaMarker(annaName), brunoMarker(brunoName);
+        QVERIFY(annaMarker.attach(QSharedMemory::ReadOnly));
+        QVERIFY(brunoMarker.attach(QSharedMemory::ReadOnly));
+        QVERIFY(annaMarker.nativeKey() != brunoMarker.nativeKey());
+        QCOMPARE(annaMarker.size(), 1);
+
+        // Each user's messages reach only that user's instance.
+        QSignalSpy annaSpy(&anna, &SingleApplication::messageReceived);
+        QSignalSpy brunoSpy(&bruno, &SingleApplication::messageReceived);
+        QLocalSocket client;
+        SingleApplicationPrivate::setLoginName(QStringLiteral("bruno"));
+        QVERIFY(connectAndGreet(client, QStringLiteral("Utenti")));
+        client.write(frameOf(QStringLiteral("per bruno")));
+        QTRY_COMPARE(brunoSpy.count(), 1);
+        QCOMPARE(brunoSpy.at(0).at(0).toString(), QStringLiteral("per bruno"));
+        QCOMPARE(annaSpy.count(), 0);
+    }
+
+    void wireFramesAreExact_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QStringLiteral("") << QByteArray::fromHex("0000000400000000");
+        QTest::newRow("null") << QString() << QByteArray::fromHex("00000004ffffffff");
+        QTest::newRow("text") << QStringLiteral("ok") << QByteArray::fromHex("0000000800000004006f006b");
+        QTest::newRow("non-ASCII and surrogate pair")
+            << QString::fromUtf8("è€\xF0\x9F\x98\x80") << frameOf(QString::fromUtf8("è€\xF0\x9F\x98\x80"));
+    }
+    void wireFramesAreExact()
+    {
+        QFETCH(QString, message);
+        QFETCH(QByteArray, bytes);
+        SocketPair pair;
+        QVERIFY(writeMessage(&pair.socket, message, 500));
+        QCOMPARE(pair.received(), bytes);
+
+        // And the same bytes read back give the same string, null included.
+        pair.send(bytes);
+        bool ok = false;
+        const QString read = readMessage(&pair.socket, &ok);
+        QVERIFY(ok);
+        QCOMPARE(read, message);
+        QCOMPARE(read.isNull(), message.isNull());
+    }
+
+    void frameArrivingInPiecesIsRead()
+    {
+        // Every piece comes within a read slice, the whole frame takes longer.
+        SocketPair pair;
+        const QByteArray frame = frameOf(QStringLiteral("a pezzi"));
+        std::thread writer([&] {
+            for (int i = 0; i < frame.size(); i += 4) {
+                ::usleep(100 * 1000);
+                const QByteArray piece = frame.mid(i, 4);
+                if (::write(pair.raw, piece.constData(), size_t(piece.size())) != piece.size())
+                    return;
+            }
+        });
+        bool ok = false;
+        const QString read = readMessage(&pair.socket, &ok);
+        writer.join();
+        QVERIFY(ok);
+        QCOMPARE(read, QStringLiteral("a pezzi"));
+    }
+
+    void brokenFramesAreNotAccepted_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("minMs");
+        QTest::newRow("three bytes") << QByteArray::fromHex("000000") << 240;
+        QTest::newRow("body shorter than announced") << QByteArray::fromHex("0000000c00000008006100") << 240;
+        QTest::newRow("negative length") << QByteArray::fromHex("ffffffff00000000") << 0;
+        QTest::newRow("absurd length") << QByteArray::fromHex("7fffffff00000000") << 0;
+        QTest::newRow("string longer than its frame") << QByteArray::fromHex("0000000600000008006f") << 0;
+    }
+    void brokenFramesAreNotAccepted()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, minMs);
+        SocketPair pair;
+        pair.send(bytes);
+        QElapsedTimer clock;
+        clock.start();
+        bool ok = true;
+        readMessage(&pair.socket, &ok);
+        QVERIFY(!ok);
+        QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void wireNeedsAConnectedSocket()
+    {
+        QLocalSocket unconnected;
+        bool ok = true;
+        QVERIFY(!writeMessage(nullptr, QStringLiteral("x"), 100));
+        QVERIFY(!writeMessage(&unconnected, QStringLiteral("x"), 100));
+        QVERIFY(readMessage(nullptr, &ok).isNull());
+        QVERIFY(!ok);
+        ok = true;
+        QVERIFY(readMessage(&unconnected, &ok).isNull());
+        QVERIFY(!ok);
+    }
+
+    void serverGreetsAndAcknowledgesWithTheKey()
+    {
+        SingleApplication guard(QStringLiteral("Saluto-1"));
+        QVERIFY(!guard.isRunning());
+        QSignalSpy spy(&guard, &SingleApplication::messageReceived);
+        bool inGuiThread = false;
+        connect(&guard, &SingleApplication::messageReceived, this,
+                [&] { inGuiThread = QThread::currentThread() == thread(); });
+
+        QLocalSocket client;
+        QVERIFY(connectAndGreet(client, QStringLiteral("Saluto-1")));
+        const QByteArray ack = frameOf(QStringLiteral("Saluto1"));
+
+        client.write(QByteArray::fromHex("0000000400000000"));
+        QTRY_COMPARE(client.bytesAvailable(), qint64(ack.size()));
+        QCOMPARE(client.readAll(), ack);
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral(""));
+        QVERIFY(inGuiThread);
+
+        // The connection stays open for more messages, each acknowledged.
+        client.write(frameOf(QStringLiteral("ancora")) + frameOf(QStringLiteral("e poi")));
+        QTRY_COMPARE(client.bytesAvailable(), qint64(2 * ack.size()));
+        QCOMPARE(client.readAll(), ack + ack);
+        QTRY_COMPARE(spy.count(), 3);
+        QCOMPARE(spy.at(1).at(0).toString(), QStringLiteral("ancora"));
+        QCOMPARE(spy.at(2).at(0).toString(), QStringLiteral("e poi"));
+    }
+
+    void guardsWithTheSameKeyShareOneServer()
+    {
+        auto first = std::make_unique<SingleApplication>(QStringLiteral("Condiviso"));
+        SingleApplication second(QStringLiteral("Condiviso"));
+        QVERIFY(!first->isRunning());
+        QVERIFY(!second.isRunning());
+        QVERIFY(!SingleApplication::isRunning(QStringLiteral("Condiviso")));
+        QVERIFY(!second.sendMessage(QStringLiteral("a nessuno")));
+        const QString name = socketNameOf(QStringLiteral("Condiviso"));
+        const auto servers = qApp->findChildren<ThreadedLocalServer *>();
+        QCOMPARE(std::count_if(servers.cbegin(), servers.cend(),
+                               [&](ThreadedLocalServer *s) { return s->serverName() == name; }),
+                 1);
+
+        QSignalSpy firstSpy(first.get(), &SingleApplication::messageReceived);
+        QSignalSpy secondSpy(&second, &SingleApplication::messageReceived);
+        QLocalSocket client;
+        QVERIFY(connectAndGreet(client, QStringLiteral("Condiviso")));
+        client.write(frameOf(QStringLiteral("ciao")));
+        QTRY_COMPARE(firstSpy.count(), 1);
+        QTRY_COMPARE(secondSpy.count(), 1);
+        QCOMPARE(secondSpy.at(0).at(0).toString(), QStringLiteral("ciao"));
+
+        // The server belongs to the application, not to the guard that made it.
+        first.reset();
+        client.write(frameOf(QStringLiteral("di nuovo")));
+        QTRY_COMPARE(secondSpy.count(), 2);
+        QCOMPARE(secondSpy.at(1).at(0).toString(), QStringLiteral("di nuovo"));
+    }
+
+    void incompleteFrameIsDroppedWithoutAcknowledgement()
+    {
+        SingleApplication guard(QStringLiteral("Parziale"));
+        QSignalSpy spy(&guard, &SingleApplication::messageReceived);
+        QLocalSocket client;
+        QVERIFY(connectAndGreet(client, QStringLiteral("Parziale")));
+
+        // 40 bytes announced, 10 sent.
+        client.write(QByteArray::fromHex("00000028000000240061006200630064"));
+        QVERIFY(client.waitForBytesWritten(500));
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
+        QVERIFY2(clock.elapsed() >= 200, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(client.bytesAvailable(), qint64(0));
+        QTest::qWait(100);
+        QCOMPARE(spy.count(), 0);
+
+        // The server goes on serving other connections.
+        QLocalSocket next;
+        QVERIFY(connectAndGreet(next, QStringLiteral("Parziale")));
+        next.write(frameOf(QStringLiteral("intero")));
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("intero"));
+    }
+
+    void silentClientDoesNotHoldAThread()
+    {
+        const int saved = LocalThread::idleTimeout();
+        LocalThread::setIdleTimeout(300);
+        SingleApplication guard(QStringLiteral("Silenzio"));
+        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(socketNameOf(QStringLiteral("Silenzio")));
+        QVERIFY(server);
+        QLocalSocket client;
+        const bool greeted = connectAndGreet(client, QStringLiteral("Silenzio"));
+        LocalThread::setIdleTimeout(saved);
+        QVERIFY(greeted);
+        QCOMPARE(server->findChildren<LocalThread *>().size(), 1);
+
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
+        QTRY_VERIFY(server->findChildren<LocalThread *>().isEmpty());
+    }
+
+    void socketIsForThisUserOnly()
+    {
+        SingleApplication guard(QStringLiteral("Permessi"));
+        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(socketNameOf(QStringLiteral("Permessi")));
+        QVERIFY(server);
+        const QFileInfo info(server->fullServerName());
+        QCOMPARE(info.absolutePath(), QDir(QDir::tempPath()).absolutePath());
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+                                          | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(info.permissions() & others, QFile::Permissions());
+    }
+
+    void leftoverSocketFileIsTakenOver()
+    {
+        // A socket file left by an instance that died (its lock is free).
+        const QString name = socketNameOf(QStringLiteral("Avanzo"));
+        const QByteArray path = QFile::encodeName(QDir::tempPath() + QLatin1Char('/') + name);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        struct sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        ::strncpy(address.sun_path, path.constData(), sizeof(address.sun_path) - 1);
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ::close(fd);
+        QVERIFY(QFileInfo::exists(QFile::decodeName(path)));
+
+        SingleApplication guard(QStringLiteral("Avanzo"));
+        QVERIFY(!guard.isRunning());
+        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(name);
+        QVERIFY(server && server->isListening());
+        QLocalSocket client;
+        QVERIFY(connectAndGreet(client, QStringLiteral("Avanzo")));
+    }
+
+    void liveLockHolderCountsAsRunning()
+    {
+        // Another live process holds the instance lock (its server not up yet,
+        // or too busy to answer): this start is the second one, and its send
+        // gives up within the time-outs.
+        const QString name = socketNameOf(QStringLiteral("Occupato"));
+        const int fd = ::open(QFile::encodeName(InstanceLock::lockFilePath(name)).constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+
+        {
+            SingleApplication guard(QStringLiteral("Occupato"));
+            QVERIFY(guard.isRunning());
+            QVERIFY(!SingleApplicationPrivate::serverFor(name));
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(!guard.sendMessage(QString()));
+            QVERIFY(clock.elapsed() < 1000);
+        }
+        ::close(fd);
+
+        // Once the holder is gone the next start is the instance.
+        SingleApplication guard(QStringLiteral("Occupato"));
+        QVERIFY(!guard.isRunning());
+        QVERIFY(SingleApplicationPrivate::serverFor(name));
+    }
+};
+
+TAVREL_TEST_MAIN(TestSingleApplication)
+#include "tst_singleapplication.moc"
