@@ -254,12 +254,21 @@ void KVWConn::relogin()
 
 void KVWConn::onParseRequest(QNetworkReply *reply)
 {
+    const int proxyAuthentications = m_proxyAuthentications;
     m_proxyAuthentications = 0;
     if (!reply || (reply != m_currentReply && reply != m_loginReply)) {
         qDebug() << "WARNING *** spurious signal received";
         if (reply)
             reply->deleteLater();
         return;
+    }
+    // The network layer stops asking once the credentials it was given have been
+    // refused, before a third request: a refusal after the stored credentials
+    // were given is that same failure.
+    if (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError && proxyAuthentications >= 1
+        && proxyAuthentications <= 2) {
+        emit commandFailure(QStringLiteral("Username o password del proxy errate"),
+                            QStringLiteral(CODE_ERROR_NETWORK));
     }
     const int httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (!m_downloadMode)
