@@ -3,8 +3,36 @@
 #include "admin/listmetadatadelegate.h"
 #include "ui_metadaticategories.h"
 
+#include <QApplication>
+
 #include <QHeaderView>
+#include <QPainter>
 #include <QSqlRelation>
+#include <QStyledItemDelegate>
+
+namespace {
+// Draws a cell's image in the middle of the cell rather than at its left edge,
+// for the columns whose model asks for centred content.
+class CentredImageDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QPixmap image = index.data(Qt::DecorationRole).value<QPixmap>();
+        // Background, selection and focus as usual, without the image.
+        opt.icon = QIcon();
+        opt.features &= ~QStyleOptionViewItem::HasDecoration;
+        QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+        if (!image.isNull())
+            painter->drawPixmap(QStyle::alignedRect(opt.direction, Qt::AlignCenter, image.size(), opt.rect), image);
+    }
+};
+} // namespace
 
 MetadatiCategories::MetadatiCategories(QNetworkCookieJar *jar, QWidget *parent, int idFolder,
                                        QString className)
@@ -54,6 +82,8 @@ MetadatiCategories::MetadatiCategories(QNetworkCookieJar *jar, QWidget *parent, 
     ui->twMetadati->setColumnWidth(ListMetadataDelegate::ColTipo, 120);
     ui->twMetadati->setColumnWidth(ListMetadataDelegate::ColVisibile, 80);
     ui->twMetadati->setColumnWidth(ListMetadataDelegate::ColRequired, 90);
+    ui->twMetadati->setItemDelegateForColumn(ListMetadataDelegate::ColRequired,
+                                             new CentredImageDelegate(ui->twMetadati));
     ui->twMetadati->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->twMetadati->setSelectionBehavior(QAbstractItemView::SelectRows);
 

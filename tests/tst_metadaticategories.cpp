@@ -131,6 +131,28 @@ private slots:
 
         for (const char *name : {"btmAdd", "btmUpdate", "btmDelete", "lblLoading"})
             QVERIFY2(window->findChild<QWidget *>(name)->isHidden(), name);
+        // The check mark of "Obbligatorio" is drawn in the middle of its cell,
+        // the one of "Visibile" at the left.
+        const QImage shot = table->viewport()->grab().toImage();
+        auto inkCentre = [&](int col) {
+            const QRect cell = table->visualRect(table->model()->index(1, col)).adjusted(1, 1, -1, -1);
+            const QRgb background = shot.pixel(cell.topLeft());
+            qint64 sumX = 0, sumY = 0, count = 0;
+            for (int y = cell.top(); y <= cell.bottom(); ++y)
+                for (int x = cell.left(); x <= cell.right(); ++x)
+                    if (shot.pixel(x, y) != background) {
+                        sumX += x;
+                        sumY += y;
+                        ++count;
+                    }
+            return count ? QPoint(int(sumX / count) - cell.center().x(), int(sumY / count) - cell.center().y())
+                         : QPoint(9999, 9999);
+        };
+        const QPoint required = inkCentre(5);
+        QVERIFY2(qAbs(required.x()) <= 3 && qAbs(required.y()) <= 3,
+                 qPrintable(QStringLiteral("%1,%2").arg(required.x()).arg(required.y())));
+        QVERIFY(inkCentre(4).x() < -20);
+
         auto *close = window->findChild<QPushButton *>("btmClose");
         QCOMPARE(close->text(), QStringLiteral("Chiudi"));
         // Every visible column fits without a horizontal scroll bar.
