@@ -56,8 +56,12 @@ void Categorie::syncCategorie()
     connect(m_conn.get(), &KVWConn::commandFailure, this, &Categorie::onSyncCategorieKO,
             Qt::UniqueConnection);
 
-    // Let the animation be drawn before the request goes out.
+    // Let the animation be drawn before the request goes out. The window may
+    // be closed and deleted by its opener meanwhile.
+    QPointer<Categorie> self(this);
     QCoreApplication::processEvents();
+    if (!self)
+        return;
     m_conn->syncCategorieFromServer();
 }
 

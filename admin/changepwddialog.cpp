@@ -76,9 +76,13 @@ void ChangePwdDialog::onRetrySave()
 void ChangePwdDialog::onSaveOK(const QDomElement &reply, const QString &statusNumber)
 {
     Q_UNUSED(reply)
-    if (statusNumber != QLatin1String(CODE_CHANGEPWD_OK))
-        return;
     unsubscribe();
+    if (statusNumber != QLatin1String(CODE_CHANGEPWD_OK)) {
+        // Not an answer to this request: nothing changed, and the window must
+        // not stay busy for a reply that will never come.
+        setBusy(false);
+        return;
+    }
 
     // Record the new password before the message box runs its own event loop:
     // any connection that has to sign in again from now on needs it.

@@ -223,6 +223,26 @@ private slots:
         QVERIFY(dialog.isVisible());
     }
 
+    void unexpectedSuccessStatusDoesNotLeaveTheWindowBusy()
+    {
+        QVERIFY2(startService(), qPrintable(m_service->errorString()));
+        QVERIFY(m_service->stop());
+        PromptRecorder prompts;
+        ChangePwdDialog dialog(m_jar.get());
+        dialog.show();
+        fill(&dialog, kPassword, "Nuova2026x", "Nuova2026x");
+        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
+        QVERIFY(!idle(&dialog));
+        emit dialog.connection()->commandSuccessful(QDomElement(), "14");
+        QVERIFY(idle(&dialog));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(prompts.count(), 0);
+        // The exchange is over: the transport failure that follows changes nothing.
+        QTest::qWait(500);
+        QCOMPARE(prompts.count(), 0);
+        QVERIFY(idle(&dialog));
+    }
+
     void successStoresTheNewPasswordAndCloses()
     {
         QVERIFY2(startService(), qPrintable(m_service->errorString()));
