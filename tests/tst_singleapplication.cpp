@@ -266,19 +266,6 @@ private slots:
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
 
-    void wireNeedsAConnectedSocket()
-    {
-        QLocalSocket unconnected;
-        bool ok = true;
-        QVERIFY(!writeMessage(nullptr, QStringLiteral("x"), 100));
-        QVERIFY(!writeMessage(&unconnected, QStringLiteral("x"), 100));
-        QVERIFY(readMessage(nullptr, &ok).isNull());
-        QVERIFY(!ok);
-        ok = true;
-        QVERIFY(readMessage(&unconnected, &ok).isNull());
-        QVERIFY(!ok);
-    }
-
     void serverGreetsAndAcknowledgesWithTheKey()
     {
         SingleApplication guard(QStringLiteral("Saluto-1"));
