@@ -183,16 +183,6 @@ private slots:
         QCOMPARE(second->className(), QStringLiteral("Fatture passive"));
     }
 
-    void chiudiAccepts()
-    {
-        auto window = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(!loading(window.get())->isVisible(), 15000);
-        QSignalSpy accepted(window.get(), &QDialog::accepted);
-        QTest::mouseClick(window->findChild<QPushButton *>("btmClose"), Qt::LeftButton);
-        QCOMPARE(accepted.count(), 1);
-        QVERIFY(!window->isVisible());
-    }
-
     void failedSynchronisationReportsAndCloses()
     {
         PromptRecorder prompts;
@@ -207,18 +197,6 @@ private slots:
         QVERIFY(!loading(window.get())->isVisible());
         QCOMPARE(loading(window.get())->movie()->state(), QMovie::NotRunning);
         QCOMPARE(table(window.get())->model()->rowCount(), 0);
-    }
-
-    void unreachableServiceReportsAndCloses()
-    {
-        PromptRecorder prompts;
-        QVERIFY(m_service->stop());
-        auto window = openWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 15000);
-        QCOMPARE(prompts.count(), 1);
-        QCOMPARE(prompts.last().kind, Prompts::Kind::Critical);
-        QCOMPARE(prompts.last().title, QStringLiteral("Errore"));
-        QVERIFY(!prompts.last().text.isEmpty());
     }
 
     void expiredSessionIsRepairedAndTheListStillLoads()

@@ -125,9 +125,6 @@ private slots:
         QCOMPARE(table->columnWidth(5), 90);
         QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
         QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
-        const QStringList headers{"ID", "ID Folder", "Nome classe", "Tipo", "Visibile", "Obbligatorio", "Modificabile"};
-        for (int col = 0; col < headers.size(); ++col)
-            QCOMPARE(table->model()->headerData(col, Qt::Horizontal).toString(), headers.at(col));
 
         for (const char *name : {"btmAdd", "btmUpdate", "btmDelete", "lblLoading"})
             QVERIFY2(window->findChild<QWidget *>(name)->isHidden(), name);
@@ -154,7 +151,6 @@ private slots:
         QVERIFY(inkCentre(4).x() < -20);
 
         auto *close = window->findChild<QPushButton *>("btmClose");
-        QCOMPARE(close->text(), QStringLiteral("Chiudi"));
         // Every visible column fits without a horizontal scroll bar.
         QVERIFY(!table->horizontalScrollBar()->isVisible());
 
