@@ -150,6 +150,9 @@ void KVWConn::logout()
     m_wired = false;
     supersede(m_currentReply);
     supersede(m_loginReply);
+    // The dropped exchange no longer counts against the next session's re-login.
+    m_attempts = 0;
+    m_proxyAuthentications = 0;
     m_streamed = StreamedBody();
 }
 
@@ -362,9 +365,15 @@ void KVWConn::parseDownloadReply(QNetworkReply *reply, int httpStatus)
                 emit commandFailure(doc.statusDescription(), status);
             }
         } else {
+            // A refusal ends the exchange, as it does for an XML request.
+            m_attempts = 0;
             emit commandFailure(doc.statusDescription(), status);
         }
     } else {
+        // A file that arrived ends the exchange like any successful reply, so a
+        // later time-out can still be repaired by signing in again.
+        if (httpStatus == 200)
+            m_attempts = 0;
         // Handed over unread; the receiver reads the file and checks its error.
         // The reply stays current until the next post replaces (and releases) it.
         emit downloadFinish(reply);
