@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QSharedMemory>
+#include <QMutex>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QThread>
 
 #include <algorithm>
 #include <cstring>
@@ -107,6 +110,64 @@ struct LoginNameScope
 {
     QString saved = SingleApplicationPrivate::loginName();
     ~LoginNameScope() { SingleApplicationPrivate::setLoginName(saved); }
+};
+
+// A guard's server run in a thread of its own, standing in for the running
+// instance of another process, so that this thread can play the later start.
+class ServerThread : public QThread
+{
+public:
+    ServerThread(const QString &key, const QString &name) : m_key(key), m_name(name) {}
+    ~ServerThread() override
+    {
+        quit();
+        wait();
+    }
+    bool startListening()
+    {
+        start();
+        return m_ready.tryAcquire(1, 5000) && m_listening;
+    }
+    QStringList messages()
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_messages;
+    }
+
+protected:
+    void run() override
+    {
+        ThreadedLocalServer server(m_key, nullptr);
+        QObject::connect(&server, &ThreadedLocalServer::messageReceived, &server,
+                         [this](const QString &message) {
+                             QMutexLocker locker(&m_mutex);
+                             m_messages << message;
+                         });
+        m_listening = server.listen(m_name);
+        m_ready.release();
+        exec();
+    }
+
+private:
+    QString m_key, m_name;
+    QSemaphore m_ready;
+    bool m_listening = false;
+    QMutex m_mutex;
+    QStringList m_messages;
+};
+
+// Holds the instance lock of `name` as a live instance would.
+struct HeldLock
+{
+    int fd;
+    explicit HeldLock(const QString &name)
+        : fd(::open(QFile::encodeName(InstanceLock::lockFilePath(name)).constData(),
+                    O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+            qFatal("cannot hold the instance lock");
+    }
+    ~HeldLock() { ::close(fd); }
 };
 
 } // namespace
@@ -380,6 +441,60 @@ private slots:
         QCOMPARE(info.permissions() & others, QFile::Permissions());
     }
 
+    void laterStartSendsAndChecksTheKey()
+    {
+        const QString name = socketNameOf(QStringLiteral("Cliente"));
+        HeldLock lock(name);
+        const int savedIdle = LocalThread::idleTimeout();
+        {
+            ServerThread running(QStringLiteral("Cliente"), name);
+            QVERIFY(running.startListening());
+            SingleApplication guard(QStringLiteral("Cliente"));
+            QVERIFY(guard.isRunning());
+            LocalThread::setIdleTimeout(300);
+            const bool first = guard.sendMessage(QStringLiteral("uno"), 500);
+            LocalThread::setIdleTimeout(savedIdle);
+            QVERIFY(first);
+            QTRY_COMPARE(running.messages(), QStringList{QStringLiteral("uno")});
+
+            // The running instance has meanwhile closed the idle connection
+            // this guard kept (unnoticed: no event loop ran meanwhile). The
+            // next send goes through on a new one.
+            QThread::msleep(800);
+            QVERIFY(guard.sendMessage(QStringLiteral("due"), 500));
+            QTRY_COMPARE(running.messages(), (QStringList{QStringLiteral("uno"), QStringLiteral("due")}));
+            QVERIFY(SingleApplication::sendMessage(QStringLiteral("Cliente"), QStringLiteral("tre"), 500));
+            QTRY_COMPARE(running.messages().size(), 3);
+        }
+        {
+            // Another program listening under the name greets with another key.
+            ServerThread impostor(QStringLiteral("Altro"), name);
+            QVERIFY(impostor.startListening());
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(!SingleApplication::sendMessage(QStringLiteral("Cliente"), QStringLiteral("quattro"), 500));
+            QVERIFY(clock.elapsed() < 1000);
+            QTest::qWait(100);
+            QVERIFY(impostor.messages().isEmpty());
+        }
+    }
+
+    void closingTheServerEndsItsConnections()
+    {
+        auto server = std::make_unique<ThreadedLocalServer>(QStringLiteral("Chiusura"), nullptr);
+        QVERIFY(server->listen(QStringLiteral("chiusura")));
+        QLocalSocket client;
+        client.connectToServer(QStringLiteral("chiusura"));
+        QTRY_COMPARE(client.bytesAvailable(), qint64(frameOf(QStringLiteral("Chiusura")).size()));
+        QCOMPARE(server->findChildren<LocalThread *>().size(), 1);
+
+        QElapsedTimer clock;
+        clock.start();
+        server.reset(); // must not destroy a running connection thread
+        QVERIFY(clock.elapsed() < 1000);
+        QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
+    }
+
     void leftoverSocketFileIsTakenOver()
     {
         // A socket file left by an instance that died (its lock is free).
@@ -407,12 +522,8 @@ private slots:
         // or too busy to answer): this start is the second one, and its send
         // gives up within the time-outs.
         const QString name = socketNameOf(QStringLiteral("Occupato"));
-        const int fd = ::open(QFile::encodeName(InstanceLock::lockFilePath(name)).constData(),
-                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        QVERIFY(fd >= 0);
-        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
-
         {
+            HeldLock lock(name);
             SingleApplication guard(QStringLiteral("Occupato"));
             QVERIFY(guard.isRunning());
             QVERIFY(!SingleApplicationPrivate::serverFor(name));
@@ -421,7 +532,6 @@ private slots:
             QVERIFY(!guard.sendMessage(QString()));
             QVERIFY(clock.elapsed() < 1000);
         }
-        ::close(fd);
 
         // Once the holder is gone the next start is the instance.
         SingleApplication guard(QStringLiteral("Occupato"));
