@@ -17,10 +17,22 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
+
+// Gives access to the listening socket, whose backlog the library fixes at 5:
+// too short for dozens of clients connecting at once while the workers are
+// busy, so the service widens it after binding.
+template <class Base>
+class ListeningServer : public Base
+{
+public:
+    using Base::Base;
+    void widenBacklog() { ::listen(this->svr_sock_, SOMAXCONN); }
+};
 
 const char *const SessionCookie = "TAVRELSESSION";
 constexpr qint64 ExhibitCodeLifetimeMs = 5 * 60 * 1000;
@@ -167,7 +179,7 @@ bool RefService::start(QString *error)
             *error = QStringLiteral("--tls-cert e --tls-key vanno indicati insieme");
             return false;
         }
-        auto ssl = std::make_unique<httplib::SSLServer>(QFile::encodeName(m_options.tlsCert).constData(),
+        auto ssl = std::make_unique<ListeningServer<httplib::SSLServer>>(QFile::encodeName(m_options.tlsCert).constData(),
                                                         QFile::encodeName(m_options.tlsKey).constData());
         if (!ssl->is_valid()) {
             *error = QStringLiteral("certificato o chiave TLS non validi");
@@ -175,11 +187,12 @@ bool RefService::start(QString *error)
         }
         m_server = std::move(ssl);
     } else {
-        m_server = std::make_unique<httplib::Server>();
+        m_server = std::make_unique<ListeningServer<httplib::Server>>();
     }
     // Enough workers for many concurrent clients that keep their connections open.
     m_server->new_task_queue = [] { return new httplib::ThreadPool(64); };
     m_server->set_keep_alive_timeout(10);
+    m_server->set_keep_alive_max_count(1000);
     m_server->set_read_timeout(60);
     m_server->set_write_timeout(60);
     routes();
@@ -198,6 +211,10 @@ bool RefService::start(QString *error)
         }
         m_boundPort = m_options.port;
     }
+    if (auto *tls = dynamic_cast<ListeningServer<httplib::SSLServer> *>(m_server.get()))
+        tls->widenBacklog();
+    else if (auto *plain = dynamic_cast<ListeningServer<httplib::Server> *>(m_server.get()))
+        plain->widenBacklog();
     return true;
 }
 

@@ -28,6 +28,11 @@ QString RefServiceFixture::baseUrl() const
     return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
 }
 
+qint64 RefServiceFixture::processId() const
+{
+    return isRunning() ? m_process->processId() : 0;
+}
+
 QString RefServiceFixture::dataDir() const
 {
     return m_data ? m_data->path() : QString();

@@ -47,6 +47,7 @@ public:
     QString baseUrl() const; // "http://127.0.0.1:PORT"
     int port() const { return m_port; }
     QString dataDir() const;
+    qint64 processId() const; // of the running service, 0 when stopped (benchmarks read its /proc entry)
 
     bool stop();    // SIGTERM, then waits for a clean exit
     void kill9();   // SIGKILL: a crash, nothing gets flushed by the service
