@@ -11,6 +11,7 @@
 
 namespace {
 int g_pair[2] = {-1, -1};
+bool g_exitRequested = false;
 
 const int kSignals[] = {SIGINT,  SIGHUP,  SIGPIPE, SIGTERM, SIGABRT, SIGFPE,
                         SIGILL,  SIGQUIT, SIGSEGV, SIGSYS,  SIGTRAP, SIGBUS};
@@ -112,7 +113,13 @@ void CleanExit::onSignalPending()
 void CleanExit::exitQt(int sig)
 {
     Q_UNUSED(sig);
+    g_exitRequested = true;
     QCoreApplication::exit(0);
+}
+
+bool CleanExit::exitRequested()
+{
+    return g_exitRequested;
 }
 
 const int *CleanExit::handledSignals(int *count)

@@ -24,6 +24,11 @@ public:
 
     static void exitQt(int sig);
 
+    // True once a handled signal has asked for the end. Checked before the main
+    // event loop starts: a request that arrived while a modal dialog ran its own
+    // loop during start-up would otherwise be consumed by that loop.
+    static bool exitRequested();
+
     // The signals handled, in the order they are installed.
     static const int *handledSignals(int *count);
 

@@ -1,29 +1,12 @@
 #include "app/cleanexit.h"
 #include "app/constants.h"
 #include "app/singleapplication.h"
+#include "browse/coremain.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-#include <QWidget>
-
-namespace {
-// A later start asked this instance to come forward: bring up its windows.
-// The main window takes this over once it exists.
-void showTopLevelWindows()
-{
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        const Qt::WindowType type = window->windowType();
-        if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::SplashScreen)
-            continue;
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
-}
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -49,7 +32,11 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    QObject::connect(&guard, &SingleApplication::messageReceived, &app, &showTopLevelWindows);
+    // Signed out, showing the main window shows the login dialog instead.
+    CoreMain mainWindow;
+    QObject::connect(&guard, &SingleApplication::messageReceived, &mainWindow, &CoreMain::show);
 
+    if (CleanExit::exitRequested())
+        return 0;
     return app.exec();
 }

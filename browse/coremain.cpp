@@ -1,0 +1,440 @@
+#include "browse/coremain.h"
+
+#include "app/constants.h"
+#include "app/prompts.h"
+#include "service/kvdialoglogin.h"
+#include "service/kvwconn.h"
+#include "service/proxydialog.h"
+#include "service/sessioncookiejar.h"
+#include "browse/usagefigures.h"
+#include "ui_coremain.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QUrl>
+#include <QSqlQuery>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QPieSeries>
+#include <QtCharts/QPieSlice>
+
+CoreMain::CoreMain()
+    : QDialog(nullptr)
+    , loadingMovie(QStringLiteral(":/images/loading.gif"))
+{
+    // 2. The jar that carries the session, then the window's own connection.
+    jar = new SessionCookieJar();
+    conn = new KVWConn(jar, false, nullptr);
+    nameBucket = tr("Nessun Profilo");
+    pathPattern = QStringLiteral("%");
+
+    // 3. The file actions of the list's context menu.
+    actStoria = new QAction(tr("Storia"), this);
+    actEsibisci = new QAction(tr("Esibisci"), this);
+    actRettifica = new QAction(tr("Rettifica"), this);
+    actScarica = new QAction(tr("Scarica"), this);
+
+    // 4. The login dialog shares the jar and has no parent.
+    dialogLogin = new KvDialogLogin(jar);
+
+    // 5. The form.
+    ui = new Ui::CoreMain;
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window);
+    setWindowTitle(tr("Tavrel Lite"));
+
+    // 6-7.
+    ui->tbwFile->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->tbwMetadati->horizontalHeader()->hide();
+    ui->tbwMetadati->verticalHeader()->hide();
+    ui->hwBottoniera->hide();
+    detailsShown = true;
+    ui->tbwMetadati->hide();
+    detailsShown = false;
+    ui->btmHideDetail->setText(tr("Mostra Dettagli"));
+    showListFile();
+
+    // 8.
+    ui->lblChangePwd->installEventFilter(this);
+    ui->btmAggiungiCat->hide();
+    ui->btmDeleteCateg->hide();
+
+    // 9. Wiring of the frame.
+    connect(ui->tbwFile, &QWidget::customContextMenuRequested, this, &CoreMain::onContextualMenu);
+    connect(ui->btmLogout, &QAbstractButton::clicked, this, &CoreMain::onClickLogout);
+    connect(dialogLogin, &KvDialogLogin::loginOK, this, &CoreMain::onLoginOK);
+    connect(dialogLogin, &KvDialogLogin::loginKO, this, &CoreMain::onLoginKO);
+    connect(ui->btmListFile, &QAbstractButton::clicked, this, &CoreMain::showListFile);
+    connect(ui->btmSettings, &QAbstractButton::clicked, this, &CoreMain::showSettings);
+    connect(ui->btmHelp, &QAbstractButton::clicked, this, &CoreMain::onClickHelp);
+    connect(ui->btmSettingsProxy, &QAbstractButton::clicked, this, &CoreMain::onClickProxySettings);
+    connect(ui->lblUserConn, &QLabel::linkActivated, this, &CoreMain::onClickBuyQuota);
+    connect(&trayIcon, &QSystemTrayIcon::activated, this, &CoreMain::clickIcon);
+
+    // 10.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        Prompts::warning(nullptr, tr("Errore"), tr("Il sistema non dispone di un'area di notifica"));
+
+    // 11.
+    buildTrayMenu();
+
+    // 13.
+    ui->tbwFile->resize(1024, ui->tbwFile->height());
+    ui->tbwMetadati->resize(1024, ui->tbwMetadati->height());
+    ui->twCategorie->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+
+    // 14. Nobody is signed in yet: this shows the login dialog.
+    setVisible(false);
+    setVisible(true);
+
+    // 15.
+    ui->tbwFile->setStyleSheet(QStringLiteral("selection-background-color: palette(highlight);"));
+}
+
+CoreMain::~CoreMain()
+{
+    delete ui;
+    ui = nullptr;
+    delete dialogLogin;
+    delete proxyDialog;
+    delete conn;
+    delete jar;
+}
+
+void CoreMain::buildTrayMenu()
+{
+    actUser = menuSystray.addAction(settings.getSetting(QStringLiteral("username")));
+    QFont bold = actUser->font();
+    bold.setWeight(QFont::Bold);
+    actUser->setFont(bold);
+    actBucket = menuSystray.addAction(nameBucket);
+    menuSystray.addSeparator();
+    actShow = menuSystray.addAction(tr("&Mostra"));
+    menuSystray.addSeparator();
+    actConserva = menuSystray.addAction(tr("Conserva file"));
+    menuSystray.addSeparator();
+    actLogout = menuSystray.addAction(tr("Logout"));
+    actLogin = menuSystray.addAction(tr("Login"));
+    actQuit = menuSystray.addAction(tr("Esci"));
+
+    connect(actShow, &QAction::triggered, this, &CoreMain::showApp);
+    connect(actLogout, &QAction::triggered, this, &CoreMain::onClickLogout);
+    connect(actLogin, &QAction::triggered, dialogLogin, &QWidget::show);
+    connect(actQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    trayIcon.setContextMenu(&menuSystray);
+    trayIcon.setIcon(QIcon(QStringLiteral(":/images/tavrellite.png")));
+    trayIcon.setToolTip(tr("Tavrel Lite"));
+    trayIcon.show();
+    setMenuSystray(false);
+}
+
+void CoreMain::setVisible(bool visible)
+{
+    if (!visible || signedIn) {
+        QDialog::setVisible(visible);
+        return;
+    }
+    dialogLogin->setVisible(true);
+}
+
+void CoreMain::showForeground(QWidget *widget)
+{
+    if (!widget)
+        return;
+    widget->setVisible(true);
+    widget->activateWindow();
+    widget->raise();
+}
+
+void CoreMain::showApp()
+{
+    if (isVisible())
+        showForeground(this);
+    else
+        setVisible(true);
+}
+
+void CoreMain::clickIcon(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick) {
+        if (isHidden())
+            showForeground(this);
+        else
+            hide();
+        return;
+    }
+    refreshTrayInfo();
+}
+
+void CoreMain::refreshTrayInfo()
+{
+    const QString user = conn->savedUsername();
+    actUser->setText(user.isEmpty() ? tr("Non sei connesso") : user);
+    actBucket->setText(QStringLiteral("(") + nameBucket + QStringLiteral(")"));
+}
+
+void CoreMain::setMenuSystray(bool on)
+{
+    actUser->setVisible(on);
+    actBucket->setVisible(on);
+    actShow->setVisible(on);
+    actConserva->setVisible(on);
+    actLogout->setVisible(on);
+    actLogin->setVisible(!on);
+    actQuit->setVisible(true);
+}
+
+void CoreMain::onLoginOK(QString username, QString password, bool save)
+{
+    signedIn = true;
+    conn->setCredentials(username, password);
+    jar->setCredentials(username, password);
+
+    setMenuSystray(true);
+    ui->lblUserConn->setText(tr("Sei connesso come: ") + username);
+
+    if (save) {
+        settings.saveSetting(QStringLiteral("username"), username);
+        settings.saveSetting(QStringLiteral("password"), password);
+        settings.saveSetting(QStringLiteral("saveLogin"), QStringLiteral("1"));
+    } else {
+        settings.saveSetting(QStringLiteral("username"), QString());
+        settings.saveSetting(QStringLiteral("password"), QString());
+        settings.saveSetting(QStringLiteral("saveLogin"), QStringLiteral("0"));
+    }
+    settings.saveSetting(QStringLiteral("lastusername"), username);
+
+    disconnect(ui->cbBuckets, &QComboBox::currentIndexChanged, this, &CoreMain::onChangeBucket);
+    loadComboBuckets();
+    connect(ui->cbBuckets, &QComboBox::currentIndexChanged, this, &CoreMain::onChangeBucket);
+    onSyncCategorieOK();
+    showListFile();
+    setVisible(true);
+}
+
+void CoreMain::onLoginKO(QString username)
+{
+    setMenuSystray(false);
+    settings.saveSetting(QStringLiteral("lastusername"), username);
+}
+
+void CoreMain::onClickLogout()
+{
+    signedIn = false;
+    setMenuSystray(false);
+    conn->logout();
+    jar->clearCredentials();
+    hide();
+    dialogLogin->show();
+}
+
+void CoreMain::syncCategorie()
+{
+    ui->lblLoading->setMovie(&loadingMovie);
+    loadingMovie.start();
+    connectSync();
+    conn->syncCategorieFromServer();
+}
+
+void CoreMain::connectSync()
+{
+    connect(conn, &KVWConn::commandSuccessful, this, &CoreMain::onSyncCategorieOK);
+    connect(conn, &KVWConn::retry, this, &CoreMain::syncCategorie);
+    connect(conn, &KVWConn::commandFailure, this, &CoreMain::onSyncCategorieKO);
+}
+
+void CoreMain::disconnectSync()
+{
+    disconnect(conn, &KVWConn::commandSuccessful, this, &CoreMain::onSyncCategorieOK);
+    disconnect(conn, &KVWConn::retry, this, &CoreMain::syncCategorie);
+    disconnect(conn, &KVWConn::commandFailure, this, &CoreMain::onSyncCategorieKO);
+}
+
+void CoreMain::onSyncCategorieOK()
+{
+    disconnectSync();
+    loadingMovie.stop();
+    ui->lblLoading->hide();
+    refreshCharts();
+}
+
+void CoreMain::onSyncCategorieKO(QString description, QString)
+{
+    Prompts::critical(this, tr("Errore"), description);
+    hide();
+}
+
+void CoreMain::onContextualMenu(QPoint pos)
+{
+    QMenu menu(tr("Context menu"), this);
+    menu.addAction(actStoria);
+    menu.addAction(actEsibisci);
+    menu.addAction(actScarica);
+    menu.addAction(actRettifica);
+    menu.exec(ui->tbwFile->viewport()->mapToGlobal(pos));
+}
+
+void CoreMain::showListFile()
+{
+    ui->wListFiles->show();
+    ui->leSearch->show();
+    ui->pbIconSearch_2->show();
+    setFileColumnWidths();
+    ui->wSettings->hide();
+}
+
+void CoreMain::showSettings()
+{
+    ui->tabWidget->setCurrentIndex(0);
+    ui->wListFiles->hide();
+    ui->wSettings->show();
+}
+
+void CoreMain::setFileColumnWidths()
+{
+    const int width = ui->tbwFile->width() / 5 - 5;
+    for (int column = 1; column <= 5; ++column)
+        ui->tbwFile->setColumnWidth(column, width);
+}
+
+void CoreMain::resizeEvent(QResizeEvent *event)
+{
+    setFileColumnWidths();
+    QDialog::resizeEvent(event);
+}
+
+void CoreMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    event->accept();
+}
+
+bool CoreMain::eventFilter(QObject *watched, QEvent *event)
+{
+    return QDialog::eventFilter(watched, event);
+}
+
+void CoreMain::openPage(const char *path)
+{
+    QDesktopServices::openUrl(QUrl(settings.getSetting(QStringLiteral("url")) + QLatin1String(path)));
+}
+
+void CoreMain::onClickHelp()
+{
+    openPage(URL_HELP);
+}
+
+void CoreMain::onClickBuyQuota(QString link)
+{
+    if (link != QLatin1String("#buyquota"))
+        return;
+    if (bucketQuota.isEmpty() || bucketQuota == QLatin1String("0"))
+        return;
+    openPage(URL_BUY_QUOTA);
+}
+
+void CoreMain::onClickProxySettings()
+{
+    delete proxyDialog;
+    proxyDialog = new ProxyDialog();
+    proxyDialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(proxyDialog, &QDialog::finished, this, &CoreMain::onCloseProxyDialog);
+    proxyDialog->setModal(true);
+    proxyDialog->show();
+}
+
+void CoreMain::onCloseProxyDialog(int)
+{
+    if (proxyDialog)
+        disconnect(proxyDialog, &QDialog::finished, this, &CoreMain::onCloseProxyDialog);
+    conn->loadProxyConfig();
+}
+
+void CoreMain::loadComboBuckets()
+{
+    ui->cbBuckets->clear();
+    database.openDB();
+    {
+        QSqlQuery query(database.db);
+        query.exec(QStringLiteral("SELECT idbuckets, description, quota, used, unit, div FROM buckets"));
+        while (query.next())
+            ui->cbBuckets->addItem(query.value(1).toString(), query.value(0).toString());
+    }
+    database.closeDB();
+    if (ui->cbBuckets->count() > 0) {
+        idBucket = ui->cbBuckets->itemData(0).toString();
+        nameBucket = ui->cbBuckets->itemText(0);
+    } else {
+        idBucket.clear();
+        nameBucket.clear();
+    }
+    refreshCharts();
+}
+
+void CoreMain::onChangeBucket(int index)
+{
+    idBucket = ui->cbBuckets->itemData(index).toString();
+    nameBucket = ui->cbBuckets->itemText(index);
+    syncCategorie();
+}
+
+void CoreMain::refreshCharts()
+{
+    database.openDB();
+    {
+        QSqlQuery query(database.db);
+        query.prepare(QStringLiteral("SELECT quota, used, unit, div FROM buckets WHERE idbuckets = ?"));
+        query.addBindValue(idBucket);
+        if (query.exec() && query.next()) {
+            bucketQuota = query.value(0).toString();
+            bucketUsed = query.value(1).toString();
+            bucketUnit = query.value(2).toString();
+            bucketDiv = query.value(3).toString();
+        }
+    }
+    database.closeDB();
+
+    const UsageFigures figures = UsageFigures::compute(bucketQuota, bucketUsed, bucketUnit,
+                                                       bucketDiv, conn->savedUsername());
+    QChart *chart = new QChart();
+    chart->setBackgroundVisible(false);
+    chart->setBackgroundBrush(Qt::transparent);
+    chart->setDropShadowEnabled(false);
+    ui->lblUserConn->setText(figures.userLine);
+    ui->lblUserConn->setStyleSheet(figures.lineStyle);
+
+    const int statsTab = ui->tabWidget->indexOf(ui->tabStatistiche);
+    if (!figures.hasQuota) {
+        if (statsTab >= 0)
+            ui->tabWidget->removeTab(statsTab);
+    } else {
+        if (statsTab >= 0)
+            ui->tabWidget->removeTab(statsTab);
+        ui->tabWidget->addTab(ui->tabStatistiche, tr("Statistiche utilizzo"));
+    }
+    if (figures.hasFigures) {
+        auto *series = new QPieSeries(chart);
+        QPieSlice *free = series->append(figures.freeLabel, double(figures.freeUnits));
+        QPieSlice *usedSlice = series->append(figures.usedLabel, double(figures.usedUnits));
+        free->setColor(QColor(QStringLiteral("#13e837")));
+        usedSlice->setColor(QColor(QStringLiteral("#FF0000")));
+        for (QPieSlice *slice : {free, usedSlice}) {
+            slice->setLabelVisible(true);
+            slice->setLabelColor(Qt::black);
+            slice->setBorderWidth(2);
+            slice->setExplodeDistanceFactor(0.02);
+        }
+        chart->addSeries(series);
+        chart->legend()->setVisible(true);
+        chart->legend()->setAlignment(Qt::AlignRight);
+        chart->legend()->setLabelColor(Qt::black);
+    } else {
+        chart->legend()->setVisible(false);
+    }
+    QChart *previous = ui->wwCharts->chart();
+    ui->wwCharts->setChart(chart);
+    delete previous;
+}

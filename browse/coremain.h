@@ -1,0 +1,121 @@
+#ifndef COREMAIN_H
+#define COREMAIN_H
+
+#include "store/database.h"
+#include "store/setting.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDomElement>
+#include <QMenu>
+#include <QMovie>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+class KVWConn;
+class KvDialogLogin;
+class ProxyDialog;
+class SessionCookieJar;
+namespace Ui {
+class CoreMain;
+}
+
+// The client's one main window. It owns everything that lives as long as the
+// process: the shared cookie jar (which carries the service session and the
+// signed-in credentials), the main service connection, the login dialog and the
+// tray icon with its menu. It is only ever visible while a user is signed in:
+// until then every attempt to show it shows the login dialog instead.
+class CoreMain : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit CoreMain();
+    ~CoreMain() override;
+
+    void setVisible(bool visible) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    void showForeground(QWidget *widget);
+    void setMenuSystray(bool signedIn);
+
+    bool isSignedIn() const { return signedIn; }
+    QString currentBucketId() const { return idBucket; }
+    QString currentBucketName() const { return nameBucket; }
+    KvDialogLogin *loginDialog() const { return dialogLogin; }
+    KVWConn *connection() const { return conn; }
+    SessionCookieJar *cookieJar() const { return jar; }
+    QMenu *trayMenu() { return &menuSystray; }
+
+public slots:
+    void showApp();
+    void onLoginOK(QString username, QString password, bool save);
+    void onLoginKO(QString username);
+    void syncCategorie();
+    void onSyncCategorieKO(QString description, QString statusNumber);
+    void onSyncCategorieOK();
+    void clickIcon(QSystemTrayIcon::ActivationReason reason);
+    void onContextualMenu(QPoint pos);
+    void onClickLogout();
+    void showListFile();
+    void showSettings();
+    void onClickHelp();
+    void onClickProxySettings();
+    void onCloseProxyDialog(int result);
+    void onClickBuyQuota(QString link);
+    void onChangeBucket(int index);
+
+public:
+    void loadComboBuckets();
+    void refreshCharts();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+
+private:
+    void buildTrayMenu();
+    void setFileColumnWidths();
+    void refreshTrayInfo();
+    void openPage(const char *path);
+    void connectSync();
+    void disconnectSync();
+
+    Ui::CoreMain *ui = nullptr;
+
+    QString idBucket;
+    QString nameBucket;
+    QString bucketQuota;
+    QString bucketUsed;
+    QString bucketUnit;
+    QString bucketDiv;
+
+    QSystemTrayIcon trayIcon;
+    QMenu menuSystray;
+    QAction *actUser = nullptr;
+    QAction *actBucket = nullptr;
+    QAction *actShow = nullptr;
+    QAction *actConserva = nullptr;
+    QAction *actLogout = nullptr;
+    QAction *actLogin = nullptr;
+    QAction *actQuit = nullptr;
+
+    QAction *actStoria = nullptr;
+    QAction *actEsibisci = nullptr;
+    QAction *actScarica = nullptr;
+    QAction *actRettifica = nullptr;
+
+    Setting settings;
+    Database database;
+    QMovie loadingMovie;
+
+    SessionCookieJar *jar = nullptr;
+    KVWConn *conn = nullptr;
+    KvDialogLogin *dialogLogin = nullptr;
+    QPointer<ProxyDialog> proxyDialog;
+
+    QString pathPattern;
+    bool signedIn = false;
+    bool detailsShown = false;
+};
+
+#endif // COREMAIN_H

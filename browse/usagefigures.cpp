@@ -1,0 +1,40 @@
+#include "browse/usagefigures.h"
+
+namespace {
+// Decimal text as a 64-bit integer; anything that is not a number counts as 0.
+qint64 toUnits(const QString &text)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    return ok ? value : 0;
+}
+} // namespace
+
+UsageFigures UsageFigures::compute(const QString &quota, const QString &used, const QString &unit,
+                                   const QString &divisor, const QString &username)
+{
+    UsageFigures f;
+    const QString black = QStringLiteral("QLabel {color:black;}");
+    f.lineStyle = black;
+    f.userLine = QStringLiteral("Sei connesso come: ") + username;
+    f.hasQuota = !(quota.isEmpty() || quota == QLatin1String("0"));
+    if (!f.hasQuota)
+        return f;
+
+    const qint64 div = toUnits(divisor);
+    if (div <= 0)
+        return f; // no usable divisor: the plain line, no figures and no chart
+
+    f.hasFigures = true;
+    f.usedUnits = toUnits(used) / div;
+    f.quotaUnits = toUnits(quota) / div;
+    f.freeUnits = f.quotaUnits - f.usedUnits;
+    f.freeLabel = QStringLiteral("Libero: %1 %2").arg(f.freeUnits).arg(unit);
+    f.usedLabel = QStringLiteral("Utilizzato: %1 %2").arg(f.usedUnits).arg(unit);
+    f.userLine = QStringLiteral("<html><head/><body><p>Sei connesso come: ") + username.toHtmlEscaped()
+        + QStringLiteral(" (%1 di %2 %3) ").arg(f.usedUnits).arg(f.quotaUnits).arg(unit.toHtmlEscaped())
+        + QStringLiteral("<a href=\"#buyquota\"><span style=\" font-weight: normal; text-decoration: underline; color:#0000ff;\">(Acquista spazio)</span></a></p></body></html>");
+    if (f.quotaUnits >= 1 && (f.usedUnits * 100) / f.quotaUnits >= 80)
+        f.lineStyle = QStringLiteral("QLabel {color:red;}");
+    return f;
+}
