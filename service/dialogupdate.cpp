@@ -56,7 +56,11 @@ bool DialogUpdate::savePackage(QNetworkReply *reply)
 {
     // The package is written under a temporary name that is removed on any
     // failure, so a short write never leaves a truncated package behind.
-    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/kvw_XXXXXX.zip"));
+    // An unusable temporary directory reads as "": never fall back to "/".
+    const QString directory = QDir::tempPath();
+    if (directory.isEmpty())
+        return false;
+    QTemporaryFile file(directory + QStringLiteral("/kvw_XXXXXX.zip"));
     if (!file.open())
         return false;
     const qsizetype chunk = 1 << 20;
