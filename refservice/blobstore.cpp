@@ -86,7 +86,7 @@ bool BlobStore::Writer::finish()
 {
     if (m_fd < 0)
         return false;
-    const bool synced = ::fsync(m_fd) == 0;
+    const bool synced = !m_durable || ::fsync(m_fd) == 0;
     ::close(m_fd);
     m_fd = -1;
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -156,20 +156,21 @@ bool BlobStore::commit(Writer &writer, QString *error) const
     }
     writer.m_committed = true;
     writer.m_path.clear();
-    if (!fsyncDirectory(dir)) {
+    if (writer.m_durable && !fsyncDirectory(dir)) {
         *error = QStringLiteral("impossibile rendere persistente %1").arg(dir);
         return false;
     }
     return true;
 }
 
-bool BlobStore::store(const QByteArray &content, QString *sha1, QString *sha14k, QString *error) const
+bool BlobStore::store(const QByteArray &content, QString *sha1, QString *sha14k, QString *error, bool durable) const
 {
     std::unique_ptr<Writer> writer = newWriter();
     if (!writer) {
         *error = QStringLiteral("impossibile creare un file temporaneo");
         return false;
     }
+    writer->m_durable = durable;
     if (!writer->write(content.constData(), size_t(content.size())) || !writer->finish()) {
         *error = QStringLiteral("scrittura del contenuto non riuscita");
         return false;
@@ -179,6 +180,11 @@ bool BlobStore::store(const QByteArray &content, QString *sha1, QString *sha14k,
     *sha1 = writer->sha1();
     *sha14k = writer->sha1First4k();
     return true;
+}
+
+void BlobStore::syncAll()
+{
+    ::sync();
 }
 
 QString BlobStore::pathOf(const QString &sha1) const

@@ -45,6 +45,7 @@ public:
         QString m_sha1;
         QString m_sha14k;
         bool m_committed = false;
+        bool m_durable = true;
     };
 
     explicit BlobStore(const QString &dataDir);
@@ -57,8 +58,11 @@ public:
     // Moves a finished writer's file to its content address. When a blob with
     // that address exists already the temporary file is dropped instead.
     bool commit(Writer &writer, QString *error) const;
-    // Stores an in-memory content (used for seeded documents).
-    bool store(const QByteArray &content, QString *sha1, QString *sha14k, QString *error) const;
+    // Stores an in-memory content (used for seeded documents). With `durable`
+    // false the file is not flushed one by one: the caller flushes the whole
+    // file system (syncAll) before relying on it.
+    bool store(const QByteArray &content, QString *sha1, QString *sha14k, QString *error, bool durable = true) const;
+    static void syncAll();
 
     QString pathOf(const QString &sha1) const;
     bool contains(const QString &sha1) const;

@@ -298,9 +298,18 @@ void RefService::routes()
 
 void RefService::sendReply(httplib::Response &res, const ServiceReply &reply) const
 {
-    const QByteArray xml = reply.toXml();
+    auto xml = std::make_shared<QByteArray>(reply.toXml());
     res.status = reply.httpStatus();
-    res.set_content(xml.constData(), size_t(xml.size()), "text/xml; charset=utf-8");
+    if (xml->size() < (1 << 20)) {
+        res.set_content(xml->constData(), size_t(xml->size()), "text/xml; charset=utf-8");
+        return;
+    }
+    // Large catalogue replies are sent from the one buffer, not copied again.
+    res.set_content_provider(size_t(xml->size()), "text/xml; charset=utf-8",
+                             [xml](size_t offset, size_t length, httplib::DataSink &sink) {
+                                 const size_t chunk = std::min<size_t>(length, 1 << 20);
+                                 return sink.write(xml->constData() + offset, chunk);
+                             });
 }
 
 QString RefService::newSecret(int bytes) const

@@ -350,7 +350,7 @@ bool RefStore::loadSeed(const QByteArray &json, const BlobStore &blobs, QString 
             const QString bucketId = q.value(0).toString();
             const QByteArray content = document.value(QStringLiteral("content")).toString().toUtf8();
             QString sha1, sha14k, why;
-            if (!blobs.store(content, &sha1, &sha14k, &why))
+            if (!blobs.store(content, &sha1, &sha14k, &why, false))
                 return fail(why);
             const QString now = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
             q.prepare(QStringLiteral("INSERT INTO files (username, hash, hash4k, idfolder, idbucket, filename, filesize,"
@@ -390,6 +390,9 @@ bool RefStore::loadSeed(const QByteArray &json, const BlobStore &blobs, QString 
             }
         }
     }
+    // The seeded contents were written without a flush each: flush them all
+    // before the records that point at them are committed.
+    BlobStore::syncAll();
     if (!db.commit()) {
         *error = db.lastError().text();
         db.rollback();

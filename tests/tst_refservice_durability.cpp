@@ -105,6 +105,7 @@ private slots:
     void crashLosesNothingAcknowledged();
     void brokenUploadsLeaveNothing();
     void cleanStopOnSigterm();
+    void servesHttpsWithCertificate();
 };
 
 void TestRefServiceDurability::idleSessionsExpire()
@@ -330,6 +331,38 @@ void TestRefServiceDurability::cleanStopOnSigterm()
     QVERIFY(service.restart());
     QCOMPARE(service.port(), port);
     QCOMPARE(ServiceClient(service.baseUrl()).get(QStringLiteral("/kvshop/Help/")).http, 200);
+}
+
+void TestRefServiceDurability::servesHttpsWithCertificate()
+{
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                                              QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), key,
+                                              QStringLiteral("-out"), cert, QStringLiteral("-days"), QStringLiteral("1"),
+                                              QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
+    if (!openssl.waitForStarted(5000))
+        QSKIP("the openssl command is not installed (scripts/install-deps.sh installs it)");
+    QVERIFY(openssl.waitForFinished(60000));
+    QCOMPARE(openssl.exitCode(), 0);
+
+    RefServiceFixture service(Seed);
+    QVERIFY2(service.start({QStringLiteral("--tls-cert"), cert, QStringLiteral("--tls-key"), key}),
+             qPrintable(service.errorString()));
+    ServiceClient c(QStringLiteral("https://127.0.0.1:%1").arg(service.port()));
+    c.acceptAnyCertificate();
+    QCOMPARE(c.get(QStringLiteral("/kvshop/Help/")).http, 200);
+    const RestReply r = c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
+    QCOMPARE(r.status, QStringLiteral("1"));
+    QVERIFY(r.header("set-cookie").contains("Secure"));
+    QCOMPARE(c.sync(QStringLiteral("0.0")).status, QStringLiteral("5"));
+    // Plain HTTP gets no service on a TLS port.
+    QVERIFY(ServiceClient(service.baseUrl()).get(QStringLiteral("/kvshop/Help/")).http != 200);
+    // A certificate without its key is refused at start.
+    RefServiceFixture broken(Seed);
+    QVERIFY(!broken.start({QStringLiteral("--tls-cert"), cert}));
 }
 
 TAVREL_TEST_MAIN(TestRefServiceDurability)
