@@ -1,6 +1,9 @@
 #include "browse/coremain.h"
 
 #include "app/constants.h"
+#include "admin/changepwddialog.h"
+#include "admin/classlistmodel.h"
+#include "admin/metadaticategories.h"
 #include "app/prompts.h"
 #include "service/kvdialoglogin.h"
 #include "service/kvwconn.h"
@@ -67,8 +70,12 @@ CoreMain::CoreMain()
     connect(ui->btmLogout, &QAbstractButton::clicked, this, &CoreMain::onClickLogout);
     connect(dialogLogin, &KvDialogLogin::loginOK, this, &CoreMain::onLoginOK);
     connect(dialogLogin, &KvDialogLogin::loginKO, this, &CoreMain::onLoginKO);
+    connect(ui->btmMetadati, &QAbstractButton::clicked, this, &CoreMain::onClickShowMetadataCurrent);
     connect(ui->btmListFile, &QAbstractButton::clicked, this, &CoreMain::showListFile);
     connect(ui->btmSettings, &QAbstractButton::clicked, this, &CoreMain::showSettings);
+    connect(ui->twCategorie, &QAbstractItemView::doubleClicked, this,
+            qOverload<QModelIndex>(&CoreMain::onClickShowMetadata));
+    connect(ui->leSearchCateg, &QLineEdit::textChanged, this, &CoreMain::onFilterListCateg);
     connect(ui->btmHelp, &QAbstractButton::clicked, this, &CoreMain::onClickHelp);
     connect(ui->btmSettingsProxy, &QAbstractButton::clicked, this, &CoreMain::onClickProxySettings);
     connect(ui->lblUserConn, &QLabel::linkActivated, this, &CoreMain::onClickBuyQuota);
@@ -85,6 +92,8 @@ CoreMain::CoreMain()
     ui->tbwFile->resize(1024, ui->tbwFile->height());
     ui->tbwMetadati->resize(1024, ui->tbwMetadati->height());
     ui->twCategorie->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    classModel = new ClassListModel(this);
+    classModel->attachTo(ui->twCategorie);
 
     // 14. Nobody is signed in yet: this shows the login dialog.
     setVisible(false);
@@ -100,6 +109,7 @@ CoreMain::~CoreMain()
     ui = nullptr;
     delete dialogLogin;
     delete proxyDialog;
+    delete winChangePwd;
     delete conn;
     delete jar;
 }
@@ -259,6 +269,7 @@ void CoreMain::onSyncCategorieOK()
     disconnectSync();
     loadingMovie.stop();
     ui->lblLoading->hide();
+    refreshListClassi();
     refreshCharts();
 }
 
@@ -314,6 +325,10 @@ void CoreMain::dragEnterEvent(QDragEnterEvent *event)
 
 bool CoreMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ui->lblChangePwd && event->type() == QEvent::MouseButtonPress) {
+        onClickChangePassword();
+        return true;
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -437,4 +452,56 @@ void CoreMain::refreshCharts()
     QChart *previous = ui->wwCharts->chart();
     ui->wwCharts->setChart(chart);
     delete previous;
+}
+
+void CoreMain::refreshListClassi()
+{
+    classModel->setProfile(idBucket);
+    classModel->reload();
+}
+
+void CoreMain::onFilterListCateg(QString text)
+{
+    classModel->setNameFilter(text);
+}
+
+void CoreMain::onClickShowMetadataCurrent()
+{
+    onClickShowMetadata(ui->twCategorie->currentIndex());
+}
+
+void CoreMain::onClickShowMetadata(QModelIndex index)
+{
+    if (!index.isValid())
+        return;
+    onClickShowMetadata(classModel->classIdAt(index.row()), classModel->classNameAt(index.row()));
+}
+
+void CoreMain::onClickShowMetadata(int idFolder, QString name)
+{
+    auto *window = new MetadatiCategories(jar, this, idFolder, name);
+    window->setModal(true);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
+void CoreMain::onClickChangePassword()
+{
+    if (!winChangePwd) {
+        winChangePwd = new ChangePwdDialog(jar, nullptr);
+        winChangePwd->setModal(true);
+        winChangePwd->setAttribute(Qt::WA_DeleteOnClose);
+        connect(winChangePwd, &QObject::destroyed, this, &CoreMain::resetWinChangePwd);
+    }
+    showForeground(winChangePwd);
+}
+
+void CoreMain::resetWinChangePwd()
+{
+    winChangePwd = nullptr;
+}
+
+ChangePwdDialog *CoreMain::changePasswordDialog() const
+{
+    return winChangePwd;
 }

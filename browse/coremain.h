@@ -8,10 +8,13 @@
 #include <QDialog>
 #include <QDomElement>
 #include <QMenu>
+#include <QModelIndex>
 #include <QMovie>
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+class ChangePwdDialog;
+class ClassListModel;
 class KVWConn;
 class KvDialogLogin;
 class ProxyDialog;
@@ -63,10 +66,18 @@ public slots:
     void onCloseProxyDialog(int result);
     void onClickBuyQuota(QString link);
     void onChangeBucket(int index);
+    void onClickShowMetadataCurrent();
+    void onClickShowMetadata(QModelIndex index);
+    void onClickShowMetadata(int idFolder, QString name);
+    void onFilterListCateg(QString text);
+    void onClickChangePassword();
+    void resetWinChangePwd();
 
 public:
     void loadComboBuckets();
     void refreshCharts();
+    void refreshListClassi();
+    ChangePwdDialog *changePasswordDialog() const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -112,6 +123,8 @@ private:
     KVWConn *conn = nullptr;
     KvDialogLogin *dialogLogin = nullptr;
     QPointer<ProxyDialog> proxyDialog;
+    QPointer<ChangePwdDialog> winChangePwd;
+    ClassListModel *classModel = nullptr;
 
     QString pathPattern;
     bool signedIn = false;

@@ -1,0 +1,384 @@
+#include "app/constants.h"
+#include "browse/coremain.h"
+#include "service/dialogupdate.h"
+#include "service/kvdialoglogin.h"
+#include "service/kvwconn.h"
+#include "service/sessioncookiejar.h"
+#include "store/database.h"
+#include "store/setting.h"
+#include "support/promptrecorder.h"
+#include "support/refservicefixture.h"
+#include "support/testenv.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTabWidget>
+
+// Catches the pages the client opens in the browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    UrlCatcher()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    }
+    ~UrlCatcher() override
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+namespace {
+int count(const QString &sql)
+{
+    Database database;
+    database.openDB();
+    int n = -1;
+    {
+        QSqlQuery query(database.db);
+        if (query.exec(sql) && query.next())
+            n = query.value(0).toInt();
+    }
+    database.closeDB();
+    return n;
+}
+
+void exec(const QString &sql)
+{
+    Database database;
+    database.openDB();
+    {
+        QSqlQuery query(database.db);
+        query.exec(sql);
+    }
+    database.closeDB();
+}
+
+template <typename T>
+T *child(QWidget *window, const char *name)
+{
+    T *found = window->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+QList<QAction *> trayActions(CoreMain &window)
+{
+    QList<QAction *> out;
+    for (QAction *a : window.trayMenu()->actions())
+        if (!a->isSeparator())
+            out << a;
+    return out;
+}
+
+// Visible tray entries by text.
+QStringList visibleTrayEntries(CoreMain &window)
+{
+    QStringList out;
+    for (QAction *a : trayActions(window))
+        if (a->isVisible())
+            out << a->text();
+    return out;
+}
+} // namespace
+
+class TestCoreMain : public QObject
+{
+    Q_OBJECT
+
+    RefServiceFixture service;
+    PromptRecorder *prompts = nullptr;
+
+    void typeCredentials(KvDialogLogin *dialog, const QString &user, const QString &password)
+    {
+        child<QLineEdit>(dialog, "leUsername")->setText(user);
+        child<QLineEdit>(dialog, "lePassword")->setText(password);
+    }
+
+    bool signIn(CoreMain &window, const QString &user, const QString &password, bool save = false)
+    {
+        KvDialogLogin *dialog = window.loginDialog();
+        if (!dialog->isVisible())
+            window.setVisible(true);
+        typeCredentials(dialog, user, password);
+        child<QCheckBox>(dialog, "ckbSalvaCredenziali")->setChecked(save);
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        return QTest::qWaitFor([&] { return window.isVisible(); }, 20000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+    }
+
+    void init()
+    {
+        QDir(Database::dataDirectory()).removeRecursively();
+        Setting().saveSetting("url", service.baseUrl());
+        prompts = new PromptRecorder;
+    }
+
+    void cleanup()
+    {
+        delete prompts;
+        prompts = nullptr;
+    }
+
+    void signedOutShowsOnlyTheLoginDialog()
+    {
+        CoreMain window;
+        // No tray area on the offscreen platform: said once, as a warning.
+        QVERIFY(prompts->contains(Prompts::Kind::Warning, "Errore",
+                                  "Il sistema non dispone di un'area di notifica"));
+        QVERIFY(window.loginDialog()->isVisible());
+        QVERIFY(!window.isVisible());
+        window.loginDialog()->hide();
+        window.show(); // what a second start of the client does
+        QVERIFY(window.loginDialog()->isVisible());
+        QVERIFY(!window.isVisible());
+        QCOMPARE(visibleTrayEntries(window), (QStringList{"Login", "Esci"}));
+        QCOMPARE(child<QLabel>(window.loginDialog(), "lblVersion")->text(),
+                 QStringLiteral("Versione " VERSIONAPP));
+    }
+
+    void successfulLoginFillsTheCatalogueAndShowsTheWindow()
+    {
+        CoreMain window;
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        QVERIFY(!window.loginDialog()->isVisible());
+        QVERIFY(count("SELECT count(*) FROM buckets") >= 2);
+        QVERIFY(count("SELECT count(*) FROM folders") > 0);
+        QCOMPARE(Setting().getSetting("lastusername"), QStringLiteral("demo"));
+        QCOMPARE(Setting().getSetting("saveLogin"), QStringLiteral("0"));
+        QCOMPARE(Setting().getSetting("password"), QString());
+        QCOMPARE(window.connection()->savedUsername(), QStringLiteral("demo"));
+        QCOMPARE(window.cookieJar()->username(), QStringLiteral("demo"));
+        QVERIFY(child<QLabel>(&window, "lblUserConn")->text().contains("Sei connesso come: demo"));
+        auto *buckets = child<QComboBox>(&window, "cbBuckets");
+        QCOMPARE(buckets->count(), count("SELECT count(*) FROM buckets"));
+        QCOMPARE(window.currentBucketId(), buckets->itemData(0).toString());
+        QCOMPARE(visibleTrayEntries(window).size(), 6);
+        QVERIFY(!visibleTrayEntries(window).contains("Login"));
+        // The classes tab lists the profile's classes.
+        auto *classes = child<QTableView>(&window, "twCategorie");
+        QCOMPARE(classes->model()->rowCount(),
+                 count("SELECT count(*) FROM folders WHERE idbuckets = '" + window.currentBucketId() + "'"));
+    }
+
+    void refusedLoginKeepsTheUserNameAndSaysWhy()
+    {
+        CoreMain window;
+        KvDialogLogin *dialog = window.loginDialog();
+        typeCredentials(dialog, "demo", "sbagliata");
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        auto *status = child<QLabel>(dialog, "lblLoginMessage");
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Username o password errate"), 20000);
+        QCOMPARE(status->styleSheet(), QStringLiteral("color:red;"));
+        QVERIFY(child<QPushButton>(dialog, "btmOk")->isEnabled());
+        QCOMPARE(Setting().getSetting("lastusername"), QStringLiteral("demo"));
+        QVERIFY(!window.isVisible());
+        // The next showing offers the last user name only.
+        dialog->hide();
+        dialog->show();
+        QCOMPARE(child<QLineEdit>(dialog, "leUsername")->text(), QStringLiteral("demo"));
+        QCOMPARE(child<QLineEdit>(dialog, "lePassword")->text(), QString());
+    }
+
+    void emptyFieldsAreRefusedBeforeSending()
+    {
+        CoreMain window;
+        KvDialogLogin *dialog = window.loginDialog();
+        prompts->clear();
+        typeCredentials(dialog, "", "x");
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        typeCredentials(dialog, "demo", "");
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        QCOMPARE(prompts->describe(),
+                 (QStringList{"critical|Login|Username è un campo obbligatorio",
+                              "critical|Login|Password è un campo obbligatorio"}));
+        QVERIFY(child<QLineEdit>(dialog, "leUsername")->isEnabled());
+    }
+
+    void networkFailureSaysLoginFailed()
+    {
+        Setting().saveSetting("url", "http://127.0.0.1:1");
+        CoreMain window;
+        KvDialogLogin *dialog = window.loginDialog();
+        prompts->clear();
+        typeCredentials(dialog, "demo", "Tavrel2026");
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        auto *status = child<QLabel>(dialog, "lblLoginMessage");
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Login fallito"), 20000);
+        QCOMPARE(prompts->count(), 1);
+        QCOMPARE(prompts->last().title, QStringLiteral("Errore"));
+        QVERIFY(child<QLineEdit>(dialog, "lePassword")->isEnabled());
+    }
+
+    void cancelledUpdateSaysSo()
+    {
+        QVERIFY(service.demandUpdate(true));
+        CoreMain window;
+        KvDialogLogin *dialog = window.loginDialog();
+        prompts->clear();
+        typeCredentials(dialog, "demo", "Tavrel2026");
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        DialogUpdate *update = nullptr;
+        QVERIFY(QTest::qWaitFor([&] {
+            update = dialog->connection()->updateDialog();
+            return update && update->isVisible();
+        }, 20000));
+        QVERIFY(service.demandUpdate(false));
+        update->onClickCancelUpdate();
+        auto *status = child<QLabel>(dialog, "lblLoginMessage");
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Errore durante l'aggiornamento"), 10000);
+        QCOMPARE(prompts->last().title, QStringLiteral("Aggiornamento software"));
+        QVERIFY(child<QPushButton>(dialog, "btmOk")->isEnabled());
+    }
+
+    void controlHeldAsksToCleanTheCatalogue_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("markersLeft");
+        QTest::newRow("OK rebuilds") << "ok" << 0;
+        QTest::newRow("Cancel keeps") << "cancel" << 1;
+    }
+    void controlHeldAsksToCleanTheCatalogue()
+    {
+        QFETCH(QString, answer);
+        QFETCH(int, markersLeft);
+        CoreMain window;
+        exec("INSERT INTO files (hash, folderid, token, username) VALUES ('marker', 1, '', 'demo')");
+        KvDialogLogin *dialog = window.loginDialog();
+        typeCredentials(dialog, "demo", "Tavrel2026");
+        prompts->clear();
+        prompts->answerNext(answer);
+        QTest::keyPress(dialog, Qt::Key_Control);
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton, Qt::ControlModifier);
+        QTest::keyRelease(dialog, Qt::Key_Control);
+        QCOMPARE(prompts->count(), 1);
+        QCOMPARE(prompts->last().kind, Prompts::Kind::Confirm);
+        QCOMPARE(prompts->last().text,
+                 QStringLiteral("Sei veramente sicuro di voler avviare la pulizia degli indici prima di effettuare il login?"));
+        QVERIFY(QTest::qWaitFor([&] { return window.isVisible(); }, 20000));
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = 'marker'"), markersLeft);
+        // Without Control no question is asked.
+        window.onClickLogout();
+        prompts->clear();
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        QCOMPARE(prompts->count(), 0);
+    }
+
+    void anotherUsersFilesAreRemovedAtLogin()
+    {
+        CoreMain window;
+        exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('old', 1, 'tok', 'someoneelse', 5)");
+        exec("INSERT INTO metadati_values (idmetadata, value, hash) VALUES (1, 'v', 'old')");
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        QCOMPARE(count("SELECT count(*) FROM files WHERE username = 'someoneelse'"), 0);
+        QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = 'old'"), 0);
+        QVERIFY(count("SELECT count(*) FROM buckets") >= 2);
+    }
+
+    void savedCredentialsAreOfferedNextTime()
+    {
+        CoreMain window;
+        QVERIFY(signIn(window, "demo", "Tavrel2026", true));
+        QCOMPARE(Setting().getSetting("saveLogin"), QStringLiteral("1"));
+        window.onClickLogout();
+        KvDialogLogin *dialog = window.loginDialog();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!window.isVisible());
+        QCOMPARE(child<QLineEdit>(dialog, "leUsername")->text(), QStringLiteral("demo"));
+        QCOMPARE(child<QLineEdit>(dialog, "lePassword")->text(), QStringLiteral("Tavrel2026"));
+        QVERIFY(child<QCheckBox>(dialog, "ckbSalvaCredenziali")->isChecked());
+        QCOMPARE(visibleTrayEntries(window), (QStringList{"Login", "Esci"}));
+    }
+
+    void secondLoginKeepsReloginWorking()
+    {
+        CoreMain window;
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        window.onClickLogout();
+        QVERIFY(window.cookieJar()->username().isEmpty());
+        QVERIFY(signIn(window, "verdi", "Archivio2026"));
+        QCOMPARE(window.connection()->savedUsername(), QStringLiteral("verdi"));
+        // An expired session during the window's own synchronisation is repaired.
+        QVERIFY(service.expireSessions());
+        prompts->clear();
+        auto *loading = child<QLabel>(&window, "lblLoading");
+        window.syncCategorie();
+        QVERIFY(QTest::qWaitFor([&] { return loading->isHidden() && !loading->movie()->state(); }, 20000));
+        QCOMPARE(prompts->count(), 0);
+        QVERIFY(window.isVisible());
+    }
+
+    void syncFailureShowsTheReasonAndHides()
+    {
+        CoreMain window;
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        prompts->clear();
+        QVERIFY(service.failNext("syncfolder", "2", "Servizio non disponibile"));
+        window.syncCategorie();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
+        QVERIFY(prompts->contains(Prompts::Kind::Critical, "Errore", "Servizio non disponibile"));
+    }
+
+    void trayDoubleClickToggles()
+    {
+        CoreMain window;
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        window.clickIcon(QSystemTrayIcon::DoubleClick);
+        QVERIFY(!window.isVisible());
+        window.clickIcon(QSystemTrayIcon::DoubleClick);
+        QVERIFY(window.isVisible());
+        window.clickIcon(QSystemTrayIcon::Context);
+        const QList<QAction *> actions = trayActions(window);
+        QCOMPARE(actions.at(0)->text(), QStringLiteral("demo"));
+        QCOMPARE(actions.at(1)->text(), "(" + window.currentBucketName() + ")");
+    }
+
+    void linksOpenTheServicePages()
+    {
+        UrlCatcher catcher;
+        CoreMain window;
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        window.onClickHelp();
+        window.onClickBuyQuota("#other");
+        window.onClickBuyQuota("#buyquota"); // the first demo profile has a quota
+        QCOMPARE(catcher.opened,
+                 (QList<QUrl>{QUrl(service.baseUrl() + URL_HELP), QUrl(service.baseUrl() + URL_BUY_QUOTA)}));
+
+        // A profile without quota: no usage tab, and the link is inert.
+        auto *buckets = child<QComboBox>(&window, "cbBuckets");
+        auto *tabs = child<QTabWidget>(&window, "tabWidget");
+        int withoutQuota = -1;
+        for (int i = 0; i < buckets->count(); ++i)
+            if (count("SELECT quota FROM buckets WHERE idbuckets = '" + buckets->itemData(i).toString() + "'") == 0)
+                withoutQuota = i;
+        QVERIFY(withoutQuota >= 0);
+        QCOMPARE(tabs->count(), 3);
+        buckets->setCurrentIndex(withoutQuota);
+        QTRY_COMPARE_WITH_TIMEOUT(tabs->count(), 2, 20000);
+        catcher.opened.clear();
+        window.onClickBuyQuota("#buyquota");
+        QVERIFY(catcher.opened.isEmpty());
+        QCOMPARE(child<QLabel>(&window, "lblUserConn")->text(), QStringLiteral("Sei connesso come: demo"));
+    }
+};
+
+TAVREL_TEST_MAIN(TestCoreMain)
+#include "tst_coremain.moc"
