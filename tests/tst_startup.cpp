@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 
 #include <csignal>
@@ -53,11 +54,21 @@ public:
     bool running() const { return m_process.state() == QProcess::Running; }
     void signal(int sig) { ::kill(pid_t(m_process.processId()), sig); }
 
-    // Waits until this client is the running instance: alive, its socket up.
+    // Waits until this client is the running instance and serves its socket:
+    // it greets a connection once its event loop runs (the socket exists a
+    // little earlier, while the rest of the start-up is still under way).
     bool waitUntilServing()
     {
-        return QTest::qWaitFor([&] { return !running() || QFileInfo::exists(socketPath()); }, 20000)
-               && running();
+        if (!QTest::qWaitFor([&] { return !running() || QFileInfo::exists(socketPath()); }, 20000)
+            || !running())
+            return false;
+        QLocalSocket probe;
+        probe.connectToServer(socketPath());
+        if (!probe.waitForConnected(5000) || !probe.waitForReadyRead(20000))
+            return false;
+        bool greeted = false;
+        const QString greeting = readMessage(&probe, &greeted);
+        return greeted && greeting == SingleApplicationPrivate::cleanKey(QStringLiteral(APP_GUID));
     }
 
     // Number of messages its guard has logged with exactly this text.
@@ -130,8 +141,8 @@ private slots:
         QVERIFY(QFileInfo::exists(socketPath())); // left behind
 
         Client next;
-        QVERIFY(!next.process().waitForFinished(1000));
-        QVERIFY(next.running());
+        QVERIFY(next.waitUntilServing());
+        QVERIFY(!next.process().waitForFinished(500));
         QVERIFY(SingleApplication::sendMessage(QStringLiteral(APP_GUID), QStringLiteral("eccomi"), 500));
         QTRY_COMPARE(next.received(QStringLiteral("eccomi")), 1);
 
