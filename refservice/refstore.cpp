@@ -714,6 +714,18 @@ RefStore::ConserveOutcome RefStore::conserve(const Upload &upload, const QMap<in
     }
     qint64 prevId = 0;
     qint64 lineage = 0;
+    if (!replaces) {
+        // Checked again inside the transaction: two conserves of the same
+        // upload racing each other must not both create a current version.
+        q.prepare(QStringLiteral("SELECT 1 FROM files WHERE username = ? AND hash = ? AND idfolder = ? AND current = 1"));
+        q.addBindValue(upload.username);
+        q.addBindValue(upload.hash);
+        q.addBindValue(upload.idfolder);
+        if (!q.exec())
+            return failed(q.lastError().text());
+        if (q.next())
+            return failed(QStringLiteral("Il documento è già conservato in questa classe"));
+    }
     if (replaces) {
         // The version being replaced must still be the current one: two
         // rectifications of the same version cannot both win.
@@ -794,6 +806,8 @@ RefStore::ConserveOutcome RefStore::conserve(const Upload &upload, const QMap<in
     q.addBindValue(notNull(upload.prevHash));
     if (!q.exec())
         return failed(q.lastError().text());
+    if (q.numRowsAffected() != 1)
+        return failed(QStringLiteral("Il caricamento è già stato usato per un'altra conservazione: ripeti il caricamento"));
     if (!db.commit())
         return failed(db.lastError().text());
     *stored = f;

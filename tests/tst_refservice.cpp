@@ -58,6 +58,7 @@ private slots:
     void rectificationHistoryAndRestore();
     void exhibitionCodeIsOneTime();
     void otherUsersFilesAreInvisible();
+    void racingConservesOfOneUpload();
     void passwordRules();
 
 private:
@@ -494,6 +495,31 @@ void TestRefService::otherUsersFilesAreInvisible()
     QCOMPARE(anna.upload(13, "in sospeso\n", QStringLiteral("/x")).status, QStringLiteral("14"));
     QCOMPARE(conserve(bruno, sha1Hex("in sospeso\n"), 13, {}).status, QStringLiteral("16"));
     QCOMPARE(conserve(anna, sha1Hex("in sospeso\n"), 13, {}).status, QStringLiteral("15"));
+}
+
+void TestRefService::racingConservesOfOneUpload()
+{
+    // Two sessions of the same user conserve the same upload at the same time:
+    // exactly one preservation may come out of it.
+    ServiceClient a(m_service.baseUrl()), b(m_service.baseUrl());
+    a.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
+    b.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
+    for (int round = 0; round < 10; ++round) {
+        const QByteArray content = "gara " + QByteArray::number(round) + '\n';
+        const QString hash = sha1Hex(content);
+        QCOMPARE(a.upload(13, content, QStringLiteral("/home/anna/gara.txt")).status, QStringLiteral("14"));
+        const QByteArray xml = "<?xml version=\"1.0\"?><request><action>savevaluemetadati</action><hash>" + hash.toLatin1()
+            + "</hash><folderid>13</folderid><computername>pc</computername></request>";
+        QNetworkReply *first = a.postAsync(xml);
+        QNetworkReply *second = b.postAsync(xml);
+        const QStringList statuses = {a.finish(first).status, b.finish(second).status};
+        QCOMPARE(statuses.count(QStringLiteral("15")), 1);
+        QCOMPARE(statuses.count(QStringLiteral("16")), 1);
+        int listed = 0;
+        for (const QDomElement &f : a.sync(QStringLiteral("0.0")).all(QStringLiteral("file")))
+            listed += f.attribute(QStringLiteral("hash")) == hash ? 1 : 0;
+        QCOMPARE(listed, 1);
+    }
 }
 
 void TestRefService::passwordRules()

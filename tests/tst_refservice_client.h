@@ -54,12 +54,16 @@ public:
     // For a service run with a throw-away self-signed certificate.
     void acceptAnyCertificate() { m_acceptAnyCertificate = true; }
 
-    RestReply post(const QByteArray &xml)
+    RestReply post(const QByteArray &xml) { return wait(postAsync(xml)); }
+
+    // Starts a post without waiting; finish() waits for it.
+    QNetworkReply *postAsync(const QByteArray &xml)
     {
         QNetworkRequest request(QUrl(m_base + QStringLiteral("/kvshop/RestService")));
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
-        return wait(m_nam.post(request, xml));
+        return m_nam.post(request, xml);
     }
+    RestReply finish(QNetworkReply *reply) { return wait(reply); }
 
     // <request><action>A</action><k>v</k>...<metadato key=.. value=../>...</request>, values escaped.
     RestReply action(const QString &name, const QList<QPair<QString, QString>> &fields = {},
