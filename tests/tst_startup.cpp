@@ -59,16 +59,20 @@ public:
     // little earlier, while the rest of the start-up is still under way).
     bool waitUntilServing()
     {
-        if (!QTest::qWaitFor([&] { return !running() || QFileInfo::exists(socketPath()); }, 20000)
-            || !running())
-            return false;
-        QLocalSocket probe;
-        probe.connectToServer(socketPath());
-        if (!probe.waitForConnected(5000) || !probe.waitForReadyRead(20000))
-            return false;
-        bool greeted = false;
-        const QString greeting = readMessage(&probe, &greeted);
-        return greeted && greeting == SingleApplicationPrivate::cleanKey(QStringLiteral(APP_GUID));
+        const QString key = SingleApplicationPrivate::cleanKey(QStringLiteral(APP_GUID));
+        return QTest::qWaitFor(
+                   [&] {
+                       if (!running())
+                           return true;
+                       QLocalSocket probe;
+                       probe.connectToServer(socketPath());
+                       if (!probe.waitForConnected(1000) || !probe.waitForReadyRead(5000))
+                           return false;
+                       bool greeted = false;
+                       return readMessage(&probe, &greeted) == key && greeted;
+                   },
+                   20000)
+               && running();
     }
 
     // Number of messages its guard has logged with exactly this text.
