@@ -7,6 +7,7 @@
 #include <QDir>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -120,8 +121,12 @@ int main(int argc, char *argv[])
     std::thread stopper([&service, &finished, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        if (!finished.load())
+        // A signal that arrives before the server loop runs would be lost by a
+        // single stop(): keep asking until the loop has ended.
+        while (!finished.load()) {
             service.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     });
     const pthread_t stopperHandle = stopper.native_handle();
 
