@@ -1,0 +1,45 @@
+#ifndef LOCALSOCKETIPCSERVER_H
+#define LOCALSOCKETIPCSERVER_H
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QLocalSocket;
+
+// Receives commands from other local programs while a user is signed in. Each
+// connection carries one message: a Qt data-stream string (stream version 4.0:
+// a 32-bit big-endian byte count, then the text as big-endian UTF-16). The
+// server never writes to its clients.
+//
+// A connection is read as its bytes arrive, never by blocking the window: a
+// client that sends nothing, sends half a message or hangs up is dropped after
+// kIdleLimitMs without news. Only the first message of a connection is read.
+class LocalSocketIpcServer : public QObject
+{
+    Q_OBJECT
+public:
+    LocalSocketIpcServer(QString serverName, QObject *parent);
+    ~LocalSocketIpcServer() override;
+
+    bool isListening() const;
+    QString fullServerName() const;
+
+    // How long a connection may stay silent before it is dropped.
+    static constexpr int kIdleLimitMs = 30000;
+    // Largest text accepted, in bytes of UTF-16 (a command is a short XML text).
+    static constexpr quint32 kMaxTextBytes = 1u << 20;
+
+signals:
+    void messageReceived(QString message);
+
+public slots:
+    void socket_new_connection();
+
+private:
+    void readFrom(QLocalSocket *socket);
+
+    QLocalServer *m_server;
+};
+
+#endif // LOCALSOCKETIPCSERVER_H

@@ -1,0 +1,168 @@
+#include "app/constants.h"
+#include "app/localsocketipcserver.h"
+#include "support/testenv.h"
+
+#include <QDataStream>
+#include <QElapsedTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QDomDocument>
+#include <QTemporaryFile>
+
+namespace {
+QByteArray frame(const QString &text)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_4_0);
+    out << text;
+    return bytes;
+}
+
+// A client that stays connected until the test lets it go.
+std::unique_ptr<QLocalSocket> connectClient(const QString &name)
+{
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->connectToServer(name);
+    if (!socket->waitForConnected(2000))
+        return nullptr;
+    return socket;
+}
+} // namespace
+
+class TestLocalSocketIpcServer : public QObject
+{
+    Q_OBJECT
+    const QString name = QStringLiteral(APP_GUID);
+
+private slots:
+    void wireIsAQt4DataStreamString()
+    {
+        // "ab" as a Qt 4.0 stream string: byte count, then UTF-16 big-endian.
+        QCOMPARE(frame("ab"), QByteArray::fromHex("000000040061" "0062"));
+    }
+
+    void oneWriteGivesExactlyOneMessage()
+    {
+        LocalSocketIpcServer server(name, nullptr);
+        QVERIFY(server.isListening());
+        QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
+        auto client = connectClient(name);
+        QVERIFY(client);
+        client->write(frame("<r><command>conserva</command></r>") + frame("second"));
+        client->flush();
+        QTRY_COMPARE(spy.count(), 1);
+        QTest::qWait(200);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("<r><command>conserva</command></r>"));
+    }
+
+    void textSplitOverSeveralWritesArrivesWhole()
+    {
+        LocalSocketIpcServer server(name, nullptr);
+        QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
+        auto client = connectClient(name);
+        QVERIFY(client);
+        const QByteArray bytes = frame(QStringLiteral("àèì – una parola lunga"));
+        client->write(bytes.left(3));
+        client->flush();
+        QTest::qWait(100);
+        client->write(bytes.mid(3, 7));
+        client->flush();
+        QTest::qWait(100);
+        QCOMPARE(spy.count(), 0);
+        client->write(bytes.mid(10));
+        client->flush();
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("àèì – una parola lunga"));
+    }
+
+    void silentOrBrokenClientsNeverBlockTheWindow()
+    {
+        LocalSocketIpcServer server(name, nullptr);
+        QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
+        auto silent = connectClient(name);
+        auto partial = connectClient(name);
+        auto absurd = connectClient(name);
+        QVERIFY(silent && partial && absurd);
+        partial->write(frame("never finished").left(9));
+        partial->flush();
+        absurd->write(QByteArray::fromHex("7fffffff") + "xx");
+        absurd->flush();
+        // The event loop keeps running while they hang around.
+        QElapsedTimer timer;
+        timer.start();
+        QTest::qWait(300);
+        QVERIFY(timer.elapsed() < 2000);
+        // A well-behaved client is still served.
+        auto good = connectClient(name);
+        QVERIFY(good);
+        good->write(frame("ok"));
+        good->flush();
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("ok"));
+        // A client that hangs up half-way is simply forgotten.
+        partial->disconnectFromServer();
+        QTest::qWait(100);
+        QCOMPARE(spy.count(), 1);
+    }
+
+    void aLeftoverSocketIsReplacedButALiveServerIsNot()
+    {
+        {
+            // A live server under the name: the second one must not steal it.
+            QLocalServer other;
+            QVERIFY(other.listen(name));
+            QTest::ignoreMessage(QtDebugMsg, "Not able to start the Server");
+            LocalSocketIpcServer server(name, nullptr);
+            QVERIFY(!server.isListening());
+            QVERIFY(other.isListening());
+        }
+        // A socket file nobody answers on, as an instance that crashed leaves it.
+        const QString path = QDir::tempPath() + "/" + name;
+        QVERIFY(!QFile::exists(path));
+        QProcess mk;
+        mk.start("python3", {"-c", "import socket,sys; s=socket.socket(socket.AF_UNIX); s.bind(sys.argv[1])", path});
+        QVERIFY(mk.waitForFinished(5000));
+        QVERIFY(QFile::exists(path));
+        LocalSocketIpcServer server(name, nullptr);
+        QVERIFY(server.isListening());
+        QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
+        auto client = connectClient(name);
+        QVERIFY(client);
+        client->write(frame("dopo il crash"));
+        client->flush();
+        QTRY_COMPARE(spy.count(), 1);
+    }
+
+    void sendToolReportsWhetherItWasHeard()
+    {
+        QProcess send;
+        send.start(TAVREL_SEND_BIN, {"esibisci", "tok-1"});
+        QVERIFY(send.waitForFinished(10000));
+        QCOMPARE(send.exitCode(), 1); // nobody listening
+        QVERIFY(QString::fromUtf8(send.readAllStandardError()).contains("non è in esecuzione"));
+
+        send.start(TAVREL_SEND_BIN, {"conserva"});
+        QVERIFY(send.waitForFinished(10000));
+        QCOMPARE(send.exitCode(), 2);
+
+        LocalSocketIpcServer server(name, nullptr);
+        QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
+        QTemporaryFile file(QDir::tempPath() + "/a & b <c>.XXXXXX.pdf");
+        QVERIFY(file.open());
+        send.start(TAVREL_SEND_BIN, {"CONSERVA", file.fileName()});
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(send.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(send.exitCode(), 0);
+        QDomDocument doc;
+        QVERIFY(doc.setContent(spy.at(0).at(0).toString()));
+        QCOMPARE(doc.elementsByTagName("command").at(0).toElement().text(), QStringLiteral("conserva"));
+        QCOMPARE(doc.elementsByTagName("parameter1").at(0).toElement().text(), file.fileName());
+    }
+};
+
+TAVREL_TEST_MAIN(TestLocalSocketIpcServer)
+#include "tst_localsocketipcserver.moc"
