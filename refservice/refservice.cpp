@@ -391,7 +391,11 @@ void RefService::handleRest(const httplib::Request &req, httplib::Response &res,
     // read to its end (so the reply reaches the client) but not kept.
     std::string body;
     bool oversized = false;
+    size_t received = 0;
     const bool complete = reader([&](const char *data, size_t length) {
+        received += length;
+        if (received > size_t(16 * MaxXmlBody))
+            return false; // far beyond any request: stop reading, drop the connection
         if (oversized || body.size() + length > size_t(MaxXmlBody)) {
             oversized = true;
             body.clear();
@@ -843,6 +847,8 @@ void RefService::handleUpload(const httplib::Request &req, httplib::Response &re
     int fileParts = 0;
     QString fileName;
     bool writeFailed = false;
+    qint64 spaceLeft = -1; // bytes the profile can still take, -1 without quota
+    bool overQuota = false;
     std::unique_ptr<BlobStore::Writer> writer;
     const bool complete = reader(
         [&](const httplib::MultipartFormData &part) {
@@ -857,6 +863,7 @@ void RefService::handleUpload(const httplib::Request &req, httplib::Response &re
                 if (session) {
                     writer = m_blobs.newWriter();
                     writeFailed = !writer;
+                    spaceLeft = spaceLeftFor(session->username, xml);
                 }
             }
             return true;
@@ -867,8 +874,14 @@ void RefService::handleUpload(const httplib::Request &req, httplib::Response &re
                     xmlTooLong = true;
                 else
                     xml.append(data, length);
-            } else if (inFile && writer && !writeFailed) {
-                writeFailed = !writer->write(data, length);
+            } else if (inFile && writer && !writeFailed && !overQuota) {
+                if (spaceLeft >= 0 && writer->size() + qint64(length) > spaceLeft) {
+                    // Over the quota: the rest is read but not written to disk.
+                    overQuota = true;
+                    writer->discard();
+                } else {
+                    writeFailed = !writer->write(data, length);
+                }
             }
             return true;
         });
@@ -907,6 +920,16 @@ void RefService::handleUpload(const httplib::Request &req, httplib::Response &re
     }
     if (std::optional<ServiceReply> demand = updateDemand(session->version)) {
         sendReply(res, *demand);
+        return;
+    }
+    if (overQuota) {
+        const int folderId = request.field(QStringLiteral("idfolder")).trimmed().toInt();
+        const std::optional<RefStore::Folder> folder = m_store.folderOfUser(session->username, folderId);
+        const std::optional<RefStore::Bucket> bucket = folder ? m_store.bucket(folder->idbucket) : std::nullopt;
+        sendReply(res, ServiceReply::failure(ko, QStringLiteral("Spazio insufficiente nel profilo \"%1\": il file supera lo "
+                                                                "spazio ancora libero (usati %2). Acquista altro spazio.")
+                                                     .arg(bucket ? bucket->description : QString(),
+                                                          bucket ? quotaText(*bucket) : QString())));
         return;
     }
     if (fileParts != 1 || !writer) {
@@ -1009,6 +1032,20 @@ void RefService::handleUpload(const httplib::Request &req, httplib::Response &re
                                              }
                                              w.writeEndElement();
                                          }));
+}
+
+qint64 RefService::spaceLeftFor(const QString &username, const std::string &xml)
+{
+    ServiceRequest request;
+    QString error;
+    int folderId = 0;
+    if (!request.parse(QByteArray::fromStdString(xml), &error) || !parseInt(request.field(QStringLiteral("idfolder")), &folderId))
+        return -1;
+    const std::optional<RefStore::Folder> folder = m_store.folderOfUser(username, folderId);
+    const std::optional<RefStore::Bucket> bucket = folder ? m_store.bucket(folder->idbucket) : std::nullopt;
+    if (!bucket || bucket->quota <= 0)
+        return -1;
+    return qMax<qint64>(0, bucket->quota - bucket->used);
 }
 
 void RefService::handleExhibitor(const httplib::Request &req, httplib::Response &res)

@@ -86,6 +86,9 @@ private:
     // Streams the file on success (and sets *replied); an error reply otherwise.
     ServiceReply restore(const Session &session, const ServiceRequest &request, httplib::Response &res, bool *replied);
 
+    // Space the profile of the upload's class can still take (-1: no limit or
+    // not known yet), from the request part that precedes the file.
+    qint64 spaceLeftFor(const QString &username, const std::string &xml);
     void handleExhibitor(const httplib::Request &req, httplib::Response &res);
     void handleExhibitorDownload(const httplib::Request &req, httplib::Response &res);
     void handleUpdate(const httplib::Request &req, httplib::Response &res);

@@ -342,6 +342,7 @@ void TestRefService::quotaIsEnforced()
     QCOMPARE(r.status, QStringLiteral("13"));
     QVERIFY(r.description.contains(QStringLiteral("Spazio insufficiente")));
     QVERIFY(r.description.contains(QStringLiteral("Archivio di Anna")));
+    QVERIFY(QDir(m_service.dataDir() + QStringLiteral("/tmp")).isEmpty());
     // Exactly the free space fits.
     const QByteArray fits(int(free), 'y');
     QCOMPARE(c.upload(11, fits, QStringLiteral("/home/anna/giusto.bin")).status, QStringLiteral("14"));
