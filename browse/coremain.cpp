@@ -80,6 +80,7 @@ CoreMain::CoreMain()
     connect(ui->btmSettingsProxy, &QAbstractButton::clicked, this, &CoreMain::onClickProxySettings);
     connect(ui->lblUserConn, &QLabel::linkActivated, this, &CoreMain::onClickBuyQuota);
     connect(&trayIcon, &QSystemTrayIcon::activated, this, &CoreMain::clickIcon);
+    wireConserve();
 
     // 10.
     if (!QSystemTrayIcon::isSystemTrayAvailable())

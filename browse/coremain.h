@@ -13,6 +13,9 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+// === conserve (browse/coremain_conserve.cpp) ===
+class ConservaFileDialog;
+// === end conserve ===
 class ChangePwdDialog;
 class ClassListModel;
 class KVWConn;
@@ -129,6 +132,30 @@ private:
     QString pathPattern;
     bool signedIn = false;
     bool detailsShown = false;
+
+    // === conserve (browse/coremain_conserve.cpp) ===
+public slots:
+    void showConserveDialog();
+    void resetWinConserve();
+    void onSelectFile(QString path);
+    void onSostituzioneCompleted();
+    void onSostituisciClick();
+
+public:
+    // The preservation (or rectification) dialog the window knows of, if any.
+    ConservaFileDialog *conserveDialog() const;
+
+protected:
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void wireConserve();
+    // Opens a preservation dialog for `path` and remembers it.
+    ConservaFileDialog *openConserveDialog(const QString &path, QWidget *parent);
+    QPointer<ConservaFileDialog> winConserve;
+    QString pathFileConserve;
+    bool choosingFile = false;
+    // === end conserve ===
 };
 
 #endif // COREMAIN_H

@@ -154,6 +154,11 @@ ConservaFileDialog::~ConservaFileDialog()
     m_conn.reset();
 }
 
+DialogUploadFile *ConservaFileDialog::uploadWindow() const
+{
+    return m_uploadWindow;
+}
+
 int ConservaFileDialog::currentPage() const
 {
     return ui->tabUpload->currentIndex();

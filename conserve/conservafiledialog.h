@@ -63,7 +63,7 @@ public:
     bool isRectification() const { return m_rectification; }
     int currentPage() const;
     KVWConn *connection() const { return m_conn.get(); }
-    DialogUploadFile *uploadWindow() const { return m_uploadWindow; }
+    DialogUploadFile *uploadWindow() const;
     QByteArray requestBody() const { return m_requestBody; }
     QString failureDetail() const { return m_failureDetail; }
     QMap<QString, QString> errorTexts() const { return m_errorTexts; }

@@ -1,0 +1,168 @@
+// The main window's side of preservation and rectification: "Conserva" (button
+// and tray), files dropped on the window, "Rettifica" of the selected file, and
+// the bookkeeping of the one preservation dialog the window knows of.
+
+#include "browse/coremain.h"
+
+#include "app/prompts.h"
+#include "conserve/conservafiledialog.h"
+#include "service/sessioncookiejar.h"
+#include "ui_coremain.h"
+
+#include <QAbstractProxyModel>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QSqlQueryModel>
+#include <QSqlRecord>
+#include <QUrl>
+
+void CoreMain::wireConserve()
+{
+    connect(ui->btmConserva, &QAbstractButton::clicked, this, &CoreMain::showConserveDialog);
+    connect(actConserva, &QAction::triggered, this, &CoreMain::showConserveDialog);
+    connect(ui->btmSostituisci, &QAbstractButton::clicked, this, &CoreMain::onSostituisciClick);
+    connect(actRettifica, &QAction::triggered, this, &CoreMain::onSostituisciClick);
+}
+
+ConservaFileDialog *CoreMain::conserveDialog() const
+{
+    return winConserve;
+}
+
+ConservaFileDialog *CoreMain::openConserveDialog(const QString &path, QWidget *parent)
+{
+    auto *dialog = new ConservaFileDialog(path, jar, idBucket, nameBucket, QString(), false, parent);
+    winConserve = dialog;
+    connect(dialog, &ConservaFileDialog::closewindow, this, &CoreMain::resetWinConserve);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    return dialog;
+}
+
+// True (after telling the user) while another preservation is under way.
+static bool refuseWhileBusy(CoreMain *window, ConservaFileDialog *open, const QString &chosen, bool choosing)
+{
+    if (!open && chosen.isEmpty() && !choosing)
+        return false;
+    Prompts::warning(window, CoreMain::tr("Conservazione file"),
+                     CoreMain::tr("E' in esecuzione un altro processo di conservazione, per poterne avviare un "
+                                  "altro devi prima concludere quello in corso"));
+    window->showForeground(open);
+    return true;
+}
+
+void CoreMain::showConserveDialog()
+{
+    if (refuseWhileBusy(this, winConserve, pathFileConserve, choosingFile))
+        return;
+    showForeground(this);
+    QCoreApplication::processEvents();
+    choosingFile = true;
+    pathFileConserve = Prompts::openFileName(this, tr("Seleziona un file"), QDir::homePath());
+    if (pathFileConserve.isEmpty()) {
+        choosingFile = false;
+        return;
+    }
+    ConservaFileDialog *dialog = openConserveDialog(pathFileConserve, this);
+    connect(dialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
+    showForeground(dialog);
+}
+
+void CoreMain::dropEvent(QDropEvent *event)
+{
+    if (refuseWhileBusy(this, winConserve, pathFileConserve, choosingFile))
+        return;
+    const QMimeData *data = event->mimeData();
+    if (!data || !data->hasUrls() || data->urls().isEmpty())
+        return;
+    choosingFile = true;
+    // Only the first of several dropped files is preserved.
+    pathFileConserve = data->urls().first().toLocalFile();
+    if (pathFileConserve.isEmpty()) {
+        choosingFile = false;
+        return;
+    }
+    ConservaFileDialog *dialog = openConserveDialog(pathFileConserve, nullptr);
+    // "Vedi Dettagli" selects the file in the list, as for "Conserva".
+    connect(dialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
+    event->acceptProposedAction();
+    showForeground(dialog);
+}
+
+void CoreMain::resetWinConserve()
+{
+    if (winConserve) {
+        disconnect(winConserve, &ConservaFileDialog::closewindow, this, nullptr);
+        disconnect(winConserve, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
+        winConserve = nullptr;
+    }
+    pathFileConserve.clear();
+    choosingFile = false;
+    syncCategorie();
+}
+
+void CoreMain::onSelectFile(QString path)
+{
+    showListFile();
+    resetWinConserve();
+
+    QAbstractItemModel *shown = ui->tbwFile->model();
+    if (!shown)
+        return;
+    auto *proxy = qobject_cast<QAbstractProxyModel *>(shown);
+    QAbstractItemModel *source = proxy ? proxy->sourceModel() : shown;
+    auto *rows = qobject_cast<QSqlQueryModel *>(source);
+    if (!rows)
+        return;
+    QModelIndex found;
+    for (int row = 0; row < rows->rowCount(); ++row) {
+        // The stored path (column 1 of the list query), not the name shown.
+        if (rows->record(row).value(1).toString() == path) {
+            found = rows->index(row, 1);
+            break;
+        }
+    }
+    if (!found.isValid())
+        return;
+    if (proxy)
+        found = proxy->mapFromSource(found);
+    ui->tbwFile->selectRow(found.row());
+    if (!detailsShown) {
+        ui->tbwMetadati->show();
+        detailsShown = true;
+        ui->btmHideDetail->setText(tr("Chiudi Dettagli"));
+    }
+    ui->tbwFile->scrollTo(found, QAbstractItemView::PositionAtTop);
+}
+
+void CoreMain::onSostituisciClick()
+{
+    const QModelIndexList selected =
+        ui->tbwFile->selectionModel() ? ui->tbwFile->selectionModel()->selectedIndexes() : QModelIndexList();
+    if (selected.isEmpty())
+        return;
+    const QString previousHash = selected.first().siblingAtColumn(0).data().toString();
+    if (previousHash.isEmpty())
+        return;
+    const QString path = Prompts::openFileName(this, tr("Seleziona un file"), QDir::homePath());
+    if (path.isEmpty())
+        return;
+    auto *dialog = new ConservaFileDialog(path, jar, idBucket, nameBucket, previousHash, true, nullptr);
+    winConserve = dialog;
+    dialog->setModal(true);
+    connect(dialog, &ConservaFileDialog::closewindow, this, &CoreMain::onSostituzioneCompleted);
+    connect(dialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
+
+void CoreMain::onSostituzioneCompleted()
+{
+    if (winConserve) {
+        disconnect(winConserve, &ConservaFileDialog::closewindow, this, nullptr);
+        disconnect(winConserve, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
+        winConserve = nullptr;
+    }
+    syncCategorie();
+}
