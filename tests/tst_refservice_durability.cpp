@@ -106,6 +106,7 @@ private slots:
     void brokenUploadsLeaveNothing();
     void cleanStopOnSigterm();
     void servesHttpsWithCertificate();
+    void badSeedsAreRefused();
 };
 
 void TestRefServiceDurability::idleSessionsExpire()
@@ -363,6 +364,36 @@ void TestRefServiceDurability::servesHttpsWithCertificate()
     // A certificate without its key is refused at start.
     RefServiceFixture broken(Seed);
     QVERIFY(!broken.start({QStringLiteral("--tls-cert"), cert}));
+}
+
+void TestRefServiceDurability::badSeedsAreRefused()
+{
+    QTemporaryDir dir;
+    const QList<QPair<const char *, QByteArray>> seeds = {
+        {"not json", "{ \"users\": ["},
+        {"no users", "{ \"users\": [] }"},
+        {"no password", "{ \"users\": [ { \"username\": \"x\" } ] }"},
+        {"document in another user's class",
+         "{ \"users\": [ { \"username\": \"a\", \"password\": \"p\", \"buckets\": [ { \"id\": \"A\", \"folders\": "
+         "[ { \"id\": 1, \"name\": \"C\" } ] } ] }, { \"username\": \"b\", \"password\": \"p\", \"documents\": "
+         "[ { \"folder\": 1, \"filename\": \"f\", \"content\": \"x\" } ] } ] }"},
+    };
+    for (const auto &seed : seeds) {
+        const QString path = dir.filePath(QString::fromLatin1(seed.first).replace(QLatin1Char(' '), QLatin1Char('_')));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(seed.second);
+        f.close();
+        QTemporaryDir data;
+        QProcess p;
+        p.start(QStringLiteral(TAVREL_REFSERVICE_BIN), {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                                        QStringLiteral("--data"), data.path(), QStringLiteral("--seed"), path});
+        QVERIFY(p.waitForFinished(30000));
+        QVERIFY2(p.exitCode() != 0, seed.first);
+        QVERIFY2(p.readAllStandardOutput().isEmpty(), seed.first); // never said it was listening
+        const QString error = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY2(error.contains(QStringLiteral("seed")), qPrintable(error));
+    }
 }
 
 TAVREL_TEST_MAIN(TestRefServiceDurability)
