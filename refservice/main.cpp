@@ -59,7 +59,8 @@ int main(int argc, char *argv[])
         "Reference preservation service for Tavrel Lite: answers the client's endpoint /kvshop/RestService,\n"
         "the update package, the exhibition page and the help pages. Keeps its data (SQLite database and\n"
         "content-addressed files) in the data directory. An empty data directory is filled from the seed\n"
-        "(the built-in demo seed when --seed is not given)."));
+        "(the built-in demo seed when --seed is not given; demo accounts demo/Tavrel2026 and\n"
+        "verdi/Archivio2026). Set TAVREL_REFSERVICE_LOG=1 to log every request on standard error."));
     parser.addHelpOption();
     const QCommandLineOption listen(QStringLiteral("listen"),
                                     QStringLiteral("Address and port to listen on; port 0 picks a free one "

@@ -279,6 +279,20 @@ void RefService::routes()
 
     m_server->Post(R"(/kvshop/TestHooks/([a-z\-]+))", [this](const Request &req, Response &res) { handleHook(req, res); });
 
+    if (qEnvironmentVariableIntValue("TAVREL_REFSERVICE_LOG") > 0) {
+        m_server->set_logger([](const Request &req, const Response &res) {
+            const std::string status = res.status == 200 || res.status == 500
+                ? [&res] {
+                      const auto a = res.body.find("<statusnumber>");
+                      const auto b = res.body.find("</statusnumber>");
+                      return (a == std::string::npos || b == std::string::npos) ? std::string()
+                                                                                : " status " + res.body.substr(a + 14, b - a - 14);
+                  }()
+                : std::string();
+            std::fprintf(stderr, "%s %s %s -> %d%s\n", req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(),
+                         res.status, status.c_str());
+        });
+    }
     m_server->set_error_handler([](const Request &, Response &res) {
         if (!res.body.empty())
             return;
