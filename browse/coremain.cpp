@@ -55,9 +55,7 @@ CoreMain::CoreMain()
     ui->tbwMetadati->verticalHeader()->hide();
     ui->hwBottoniera->hide();
     detailsShown = true;
-    ui->tbwMetadati->hide();
-    detailsShown = false;
-    ui->btmHideDetail->setText(tr("Mostra Dettagli"));
+    showHideDetail();
     showListFile();
 
     // 8.
@@ -81,6 +79,7 @@ CoreMain::CoreMain()
     connect(ui->lblUserConn, &QLabel::linkActivated, this, &CoreMain::onClickBuyQuota);
     connect(&trayIcon, &QSystemTrayIcon::activated, this, &CoreMain::clickIcon);
     wireConserve();
+    wireList();
 
     // 10.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -270,6 +269,7 @@ void CoreMain::onSyncCategorieOK()
     disconnectSync();
     loadingMovie.stop();
     ui->lblLoading->hide();
+    refreshListFile();
     refreshListClassi();
     refreshCharts();
 }

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDomElement>
 #include <QMenu>
+#include <QItemSelection>
 #include <QModelIndex>
 #include <QMovie>
 #include <QPointer>
@@ -156,6 +157,32 @@ private:
     QString pathFileConserve;
     bool choosingFile = false;
     // === end conserve ===
+    // === list (browse/coremain_list.cpp) ===
+public slots:
+    void onFilterList(QString text);
+    void onSortByColumn(int column);
+    void onSelectedFile(QItemSelection selected, QItemSelection deselected);
+    void onClickHideDetail();
+
+public:
+    void refreshListFile();
+    void showHideDetail();
+    // Text of `column` of the selected file row, without markup ("" when no row
+    // is selected): 0 hash, 1 file name, 2 computer name, 3 folder, 4 class
+    // name, 5 preservation time, 6 token, 7 class id.
+    QString selectedFileData(int column) const;
+    class ListFileDelegate *fileListModel() const { return listModel; }
+    class MetaDataDetailDelegate *fileDetailModel() const { return detailModel; }
+    class QSortFilterProxyModel *fileListProxy() const { return proxyModel; }
+
+private:
+    void wireList();
+    class ListFileDelegate *listModel = nullptr;
+    class QSortFilterProxyModel *proxyModel = nullptr;
+    class MetaDataDetailDelegate *detailModel = nullptr;
+    class HTMLItemDelegate *htmlDelegate = nullptr;
+    class DateFormatDelegate *dateDelegate = nullptr;
+    // === end list ===
 };
 
 #endif // COREMAIN_H

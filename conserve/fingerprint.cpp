@@ -37,10 +37,8 @@ QString finishHex(EVP_MD_CTX *ctx)
         QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex());
 }
 
-} // namespace
-
-QString Fingerprint::getHash(const QString &path,
-                             const std::function<void(qint64, qint64)> &progress)
+QString hashFile(const QString &path, const std::function<void(qint64, qint64)> &progress,
+                 bool runEvents)
 {
     std::vector<char> buffer(static_cast<size_t>(BlockSize));
     QFile file(path);
@@ -61,11 +59,25 @@ QString Fingerprint::getHash(const QString &path,
             progress(file.size(), offset);
         // Keep the caller's window responsive (repaints, Cancel, replies of
         // other connections) between blocks of a large file.
-        QCoreApplication::processEvents();
+        if (runEvents)
+            QCoreApplication::processEvents();
         offset += BlockSize;
     }
     file.close();
     return finishHex(ctx.get());
+}
+
+} // namespace
+
+QString Fingerprint::getHash(const QString &path,
+                             const std::function<void(qint64, qint64)> &progress)
+{
+    return hashFile(path, progress, true);
+}
+
+QString Fingerprint::getHashQuiet(const QString &path)
+{
+    return hashFile(path, {}, false);
 }
 
 QString Fingerprint::getHash4k(const QString &path)

@@ -21,6 +21,10 @@ public:
     static QString getHash(const QString &path,
                            const std::function<void(qint64 maximum, qint64 value)> &progress = {});
 
+    // The same digest as getHash, read without reporting progress and without
+    // running the event loop: safe to call from inside a paint or a model read.
+    static QString getHashQuiet(const QString &path);
+
     // SHA-1 of the first 4096 bytes (fewer for a short file), read once.
     // "" when the file cannot be opened or is empty.
     static QString getHash4k(const QString &path);

@@ -1,0 +1,222 @@
+// The documents page of the main window: the preserved-file list of the
+// current profile, its word search, sorting, and the details of the selected
+// file.
+
+#include "browse/coremain.h"
+
+#include "browse/dateformatdelegate.h"
+#include "browse/filelistquery.h"
+#include "browse/htmlitemdelegate.h"
+#include "browse/listfiledelegate.h"
+#include "browse/metadatadetaildelegate.h"
+#include "browse/searchindex.h"
+#include "ui_coremain.h"
+
+#include <QHeaderView>
+#include <QSortFilterProxyModel>
+#include <QSqlQuery>
+
+namespace {
+
+// Uses the catalogue for one group of statements. When another user already
+// holds the shared connection open (a synchronisation streaming its reply
+// inside a transaction), the statements join it instead of reopening the
+// connection, which would lose that transaction.
+class CatalogueUse
+{
+public:
+    explicit CatalogueUse(Database &database)
+        : m_database(database)
+    {
+        const QString name = QString::fromLatin1(Database::connectionName());
+        m_borrowed = QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).isOpen();
+        if (m_borrowed)
+            m_database.db = QSqlDatabase::database(name, false);
+        else
+            m_database.openDB();
+    }
+    ~CatalogueUse() { close(); }
+    void close()
+    {
+        if (!m_borrowed && !m_closed)
+            m_database.closeDB();
+        m_closed = true;
+    }
+    QSqlDatabase &db() { return m_database.db; }
+
+private:
+    Database &m_database;
+    bool m_borrowed = false;
+    bool m_closed = false;
+};
+
+void fetchAll(QSqlQueryModel *model)
+{
+    while (model->canFetchMore())
+        model->fetchMore();
+}
+
+} // namespace
+
+void CoreMain::wireList()
+{
+    connect(ui->leSearch, &QLineEdit::textChanged, this, &CoreMain::onFilterList);
+    connect(ui->tbwFile->horizontalHeader(), &QHeaderView::sectionClicked, this, &CoreMain::onSortByColumn);
+    connect(ui->btmHideDetail, &QAbstractButton::clicked, this, &CoreMain::onClickHideDetail);
+
+    // One rich-text delegate for the whole file table, for the window's life.
+    htmlDelegate = new HTMLItemDelegate(this);
+    ui->tbwFile->setItemDelegate(htmlDelegate);
+}
+
+void CoreMain::refreshListFile()
+{
+    CatalogueUse catalogue(database);
+    SearchIndex::ensure(catalogue.db());
+
+    // New models first, then the table moves over, then the old ones go.
+    auto *model = new ListFileDelegate(this);
+    {
+        QSqlQuery query = FileListQuery::list(catalogue.db(), pathPattern, idBucket);
+        query.exec();
+        model->setQuery(std::move(query));
+    }
+    static const char *const headers[] = {"Hash", "File", "Computer name", "Percorso", "Classi",
+                                          "Conservato il", "Token", "IdFolder", "Hash4k"};
+    for (int column = 0; column < int(std::size(headers)); ++column)
+        model->setHeaderData(column, Qt::Horizontal, tr(headers[column]));
+    ui->tbwFile->horizontalHeader()->show();
+
+    auto *proxy = new QSortFilterProxyModel(this);
+    proxy->setSourceModel(model);
+    // Sort on the texts as read, not on their highlighting markup.
+    proxy->setSortRole(ListFileDelegate::PlainRole);
+
+    QItemSelectionModel *oldSelection = ui->tbwFile->selectionModel();
+    ui->tbwFile->setModel(proxy);
+    delete oldSelection;
+    delete proxyModel;
+    delete listModel;
+    listModel = model;
+    proxyModel = proxy;
+    connect(ui->tbwFile->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CoreMain::onSelectedFile);
+
+    for (int column : {FileListQuery::Hash, FileListQuery::Token, FileListQuery::ClassId, FileListQuery::Hash4k})
+        ui->tbwFile->hideColumn(column);
+    setFileColumnWidths();
+    ui->tbwFile->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->tbwFile->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->tbwFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    if (!dateDelegate)
+        dateDelegate = new DateFormatDelegate(this);
+    ui->tbwFile->setItemDelegateForColumn(FileListQuery::Preserved, dateDelegate);
+
+    // Nothing is selected in the new list: no details, no file buttons.
+    auto *details = new MetaDataDetailDelegate(this);
+    ui->tbwMetadati->setModel(details);
+    delete detailModel;
+    detailModel = details;
+    ui->hwBottoniera->hide();
+
+    fetchAll(listModel);
+}
+
+void CoreMain::onFilterList(QString text)
+{
+    if (!listModel)
+        refreshListFile();
+
+    {
+        CatalogueUse catalogue(database);
+        SearchIndex::ensure(catalogue.db());
+        QSqlQuery query = FileListQuery::list(catalogue.db(), pathPattern, idBucket, text);
+        query.exec();
+        listModel->setQuery(std::move(query));
+        listModel->setSearchText(text);
+        fetchAll(listModel);
+
+        detailModel->clear();
+        detailModel->setSearchText(text);
+        ui->hwBottoniera->hide();
+    }
+
+    // Newest first, then the first row is selected (and its details read).
+    proxyModel->setFilterKeyColumn(-1);
+    proxyModel->sort(FileListQuery::Preserved, Qt::DescendingOrder);
+    ui->tbwFile->selectRow(0);
+    detailsShown = !detailsShown;
+    showHideDetail();
+}
+
+void CoreMain::onSortByColumn(int column)
+{
+    // A new column sorts in the header's current order; the same column again
+    // reverses it.
+    QHeaderView *header = ui->tbwFile->horizontalHeader();
+    Qt::SortOrder order = header->sortIndicatorOrder();
+    if (header->sortIndicatorSection() == column)
+        order = order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    ui->tbwFile->sortByColumn(column, order);
+}
+
+void CoreMain::onSelectedFile(QItemSelection selected, QItemSelection)
+{
+    const QModelIndexList indexes = selected.indexes();
+    if (indexes.isEmpty() || !detailModel || !proxyModel) {
+        if (detailModel)
+            detailModel->clear();
+        ui->hwBottoniera->hide();
+        return;
+    }
+    ui->hwBottoniera->show();
+    const QString hash = proxyModel->data(indexes.first().siblingAtColumn(FileListQuery::Hash)).toString();
+
+    CatalogueUse catalogue(database);
+    QSqlQuery query = FileListQuery::details(catalogue.db(), hash);
+    query.exec();
+    detailModel->setQuery(std::move(query));
+    int column = 0;
+    for (const char *header : {"ID", "Key", "Value", "Hash"})
+        detailModel->setHeaderData(column++, Qt::Horizontal, tr(header));
+    fetchAll(detailModel);
+
+    ui->tbwMetadati->setModel(detailModel);
+    ui->tbwMetadati->hideColumn(0);
+    ui->tbwMetadati->hideColumn(3);
+    const int width = ui->tbwMetadati->width();
+    ui->tbwMetadati->setColumnWidth(1, width / 3);
+    ui->tbwMetadati->setColumnWidth(2, (width / 3) * 2 - 10);
+}
+
+void CoreMain::showHideDetail()
+{
+    if (detailsShown) {
+        ui->tbwMetadati->hide();
+        detailsShown = false;
+        ui->btmHideDetail->setText(tr("Mostra Dettagli"));
+    } else {
+        ui->tbwMetadati->show();
+        detailsShown = true;
+        ui->btmHideDetail->setText(tr("Chiudi Dettagli"));
+    }
+}
+
+void CoreMain::onClickHideDetail()
+{
+    showHideDetail();
+}
+
+QString CoreMain::selectedFileData(int column) const
+{
+    if (!proxyModel || !listModel || !ui->tbwFile->selectionModel())
+        return QString();
+    const QModelIndexList indexes = ui->tbwFile->selectionModel()->selectedIndexes();
+    if (indexes.isEmpty())
+        return QString();
+    const QModelIndex source = proxyModel->mapToSource(indexes.first().siblingAtColumn(column));
+    if (!source.isValid())
+        return QString();
+    return listModel->plainText(source);
+}

@@ -1,0 +1,51 @@
+#ifndef FILELISTQUERY_H
+#define FILELISTQUERY_H
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+// The statements of the preserved-file list: the whole list of a profile, its
+// word search and the details of one file. Every value (path pattern, profile
+// id, search words, hash) is bound, never pasted into the statement.
+//
+// Result columns of the list statements: 0 hash, 1 path (shown as the file
+// name), 2 computer name, 3 path (shown as the folder), 4 class name,
+// 5 preservation time as "yyyy-MM-dd hh:mm:ss", 6 token, 7 class id, 8 hash4k.
+// Newest first.
+class FileListQuery
+{
+public:
+    enum Column { Hash, FileName, ComputerName, Path, ClassName, Preserved, Token, ClassId, Hash4k };
+
+    // The search words of a text: the pieces between single spaces, empty
+    // pieces skipped. A text made only of spaces has none.
+    static QStringList words(const QString &text);
+
+    // Whole list (text empty) or search of `text`, ready to execute.
+    static QSqlQuery list(const QSqlDatabase &db, const QString &pathPattern, const QString &profileId,
+                          const QString &text = QString());
+
+    // The same search answered straight from the catalogue's searchable-value
+    // view, one scan of it per word: the reference the indexed search must
+    // agree with (tests and measurements).
+    static QSqlQuery literalSearch(const QSqlDatabase &db, const QString &pathPattern,
+                                   const QString &profileId, const QString &text);
+
+    // Details of the file with fingerprint `hash`: five fixed rows (token,
+    // user, preservation time, computer, last modification), then its index
+    // values by index id. Columns: idmetadata, key, value, hash.
+    static QSqlQuery details(const QSqlDatabase &db, const QString &hash);
+
+    // True when `word` has three consecutive characters that are not LIKE
+    // wildcards, so the trigram index can answer it.
+    static bool indexable(const QString &word);
+
+    // Statement texts, for tests.
+    static QString listStatement(const QStringList &words);
+    static QString literalStatement(const QString &text);
+};
+
+#endif // FILELISTQUERY_H

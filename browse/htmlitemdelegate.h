@@ -1,0 +1,18 @@
+#ifndef HTMLITEMDELEGATE_H
+#define HTMLITEMDELEGATE_H
+
+#include <QStyledItemDelegate>
+
+// Draws an item's display text as rich text (the file list's highlighted
+// search matches), keeping the style's background, selection and icon.
+class HTMLItemDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+};
+
+#endif // HTMLITEMDELEGATE_H

@@ -1,0 +1,289 @@
+// The word search of the file list: the indexed statement must give exactly the
+// rows of the scan of the catalogue's searchable-value view, before and after
+// every kind of catalogue change, and the word rules hold.
+#include "browse/filelistquery.h"
+#include "browse/searchindex.h"
+#include "store/database.h"
+#include "support/testenv.h"
+
+#include <QRandomGenerator>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+using Rows = QList<QStringList>;
+
+Rows rowsOf(QSqlQuery &query)
+{
+    Rows rows;
+    if (!query.exec())
+        return {{QStringLiteral("error: ") + query.lastError().text()}};
+    while (query.next()) {
+        QStringList row;
+        for (int column = 0; column <= FileListQuery::ClassId; ++column)
+            row << query.value(column).toString();
+        rows << row;
+    }
+    return rows;
+}
+
+QStringList hashes(const Rows &rows)
+{
+    QStringList out;
+    for (const QStringList &row : rows)
+        out << row.first();
+    return out;
+}
+
+bool exec(QSqlDatabase &db, const QString &sql, const QVariantList &values = {})
+{
+    QSqlQuery query(db);
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        qWarning() << sql << query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+    Database database;
+
+    Rows fast(const QString &text, const QString &profile = QStringLiteral("P1"))
+    {
+        QSqlQuery query = FileListQuery::list(database.db, QStringLiteral("%"), profile, text);
+        return rowsOf(query);
+    }
+    Rows literal(const QString &text, const QString &profile = QStringLiteral("P1"))
+    {
+        QSqlQuery query = FileListQuery::literalSearch(database.db, QStringLiteral("%"), profile, text);
+        return rowsOf(query);
+    }
+
+    void addFile(const QString &hash, int folder, const QString &path, const QString &computer,
+                 const QString &when, const QString &token = QStringLiteral("tok"))
+    {
+        QVERIFY(exec(database.db,
+                     "INSERT OR REPLACE INTO files (hash, hash4k, last_modified, fullpath, token, folderid, username, "
+                     "tsupdate, idbuckets, tsconserve, computer_name) VALUES (?, '', '', ?, ?, ?, 'demo', 1, 'P1', ?, ?)",
+                     {hash, path, token.isEmpty() ? QString("") : token + hash, folder, when, computer}));
+    }
+    void addValue(const QString &hash, int index, const QVariant &value)
+    {
+        QVERIFY(exec(database.db, "INSERT OR REPLACE INTO metadati_values (idmetadata, value, hash) VALUES (?, ?, ?)",
+                     {index, value, hash}));
+    }
+
+    // A small catalogue whose texts exercise the word rules.
+    void seedExamples()
+    {
+        exec(database.db, "INSERT INTO buckets (idbuckets, description) VALUES ('P1', 'Uno'), ('P''2', 'Due')");
+        exec(database.db, "INSERT INTO folders (idfolder, name, idbuckets) VALUES (1, 'Fatture attive', 'P1'), "
+                          "(2, 'Contratti', 'P1'), (3, 'Privato', 'P''2')");
+        exec(database.db, "INSERT INTO metadati (idmetadato, idfolder, nome) VALUES (10, 1, 'Cliente'), "
+                          "(11, 1, 'Sconto'), (20, 2, 'Controparte')");
+        addFile("h1", 1, "/home/demo/fattura-0142.txt", "ufficio", "15/01/2026 10:02:11");
+        addFile("h2", 2, "/home/demo/contratto.txt", "ufficio-legale", "29/01/2026 08:15:40");
+        addFile("h3", 1, "C:\\dati\\atto.pdf", "portatile", "02/02/2026 12:05:00");
+        addFile("h4", 3, "/home/demo/carta.txt", "casa", "03/02/2026 09:00:00");
+        addFile("h5", 1, "/home/demo/bozza.txt", "ufficio", "04/02/2026 09:00:00", QString()); // not preserved
+        addValue("h1", 10, "Rossi Forniture S.r.l.");
+        addValue("h1", 11, "50% sul totale");
+        addValue("h2", 20, "Bianchi Impianti");
+        addValue("h3", 10, "Carta d'identità di Rossi");
+        addValue("h3", 11, "cinque_per_cento");
+        addValue("h4", 10, "Rossi privato");
+    }
+
+private slots:
+    void init()
+    {
+        database.openDB();
+        database.createDb();
+        SearchIndex::drop(database.db);
+        QVERIFY(SearchIndex::ensure(database.db));
+        seedExamples();
+    }
+
+    void cleanup()
+    {
+        database.closeDB();
+    }
+
+    void wordRules_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("expected");
+        // Newest first: h3 (02/02), h2 (29/01), h1 (15/01). h4 is another profile, h5 unpreserved.
+        QTest::newRow("one word in a value") << "rossi" << QStringList{"h3", "h1"};
+        QTest::newRow("two words in different values") << "rossi ufficio" << QStringList{"h1"};
+        QTest::newRow("word in path and word in class") << "atto fatture" << QStringList{"h3"};
+        QTest::newRow("words bound, not joined") << "Rossi Forniture" << QStringList{"h1"};
+        QTest::newRow("every word must occur") << "rossi bianchi" << QStringList{};
+        QTest::newRow("leading space") << " rossi ufficio" << QStringList{"h1"};
+        QTest::newRow("two spaces between") << "rossi  ufficio" << QStringList{"h1"};
+        QTest::newRow("only spaces") << "   " << QStringList{};
+        QTest::newRow("apostrophe") << "d'identità" << QStringList{"h3"};
+        QTest::newRow("percent is a wildcard") << "50%totale" << QStringList{"h1"};
+        QTest::newRow("lone percent") << "%" << QStringList{"h3", "h2", "h1"};
+        QTest::newRow("underscore is a wildcard") << "cinque_per" << QStringList{"h3"};
+        QTest::newRow("short word") << "at" << QStringList{"h3", "h2", "h1"};
+        QTest::newRow("backslash path") << "C:\\dati" << QStringList{"h3"};
+        QTest::newRow("class name only") << "contratti" << QStringList{"h2"};
+        QTest::newRow("ASCII case ignored") << "ROSSI" << QStringList{"h3", "h1"};
+        QTest::newRow("quote and parenthesis") << "') OR 1=1 --" << QStringList{};
+    }
+    void wordRules()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, expected);
+        QCOMPARE(hashes(fast(text)), expected);
+        if (!FileListQuery::words(text).isEmpty())
+            QCOMPARE(fast(text), literal(text));
+    }
+
+    void emptyTextListsTheWholeProfile()
+    {
+        QCOMPARE(hashes(fast(QString())), (QStringList{"h3", "h2", "h1"}));
+        QCOMPARE(hashes(fast(QString(), QStringLiteral("P'2"))), QStringList{"h4"});
+        // No profile in the catalogue: the current profile id is "".
+        QVERIFY(fast(QString(), QString()).isEmpty());
+        QVERIFY(fast(QStringLiteral("rossi"), QString()).isEmpty());
+    }
+
+    void listColumns()
+    {
+        const Rows rows = fast(QStringLiteral("contratto"));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first(), (QStringList{"h2", "/home/demo/contratto.txt", "ufficio-legale",
+                                            "/home/demo/contratto.txt", "Contratti", "2026-01-29 08:15:40",
+                                            "tokh2", "2"}));
+    }
+
+    // Every kind of change to the catalogue reaches the index in the writer's
+    // own statement.
+    void changesReachTheIndex()
+    {
+        addValue("h2", 20, "Verdi Costruzioni"); // replaces the value of the same index
+        QCOMPARE(hashes(fast("bianchi")), QStringList{});
+        QCOMPARE(hashes(fast("verdi")), QStringList{"h2"});
+
+        exec(database.db, "UPDATE metadati_values SET value = 'Gialli' WHERE hash = 'h2'");
+        QCOMPARE(hashes(fast("verdi")), QStringList{});
+        QCOMPARE(hashes(fast("gialli")), QStringList{"h2"});
+
+        exec(database.db, "DELETE FROM metadati_values WHERE hash = 'h2'");
+        QCOMPARE(hashes(fast("gialli")), QStringList{});
+
+        addFile("h1", 1, "/home/demo/rinominata.txt", "server", "15/01/2026 10:02:11");
+        QCOMPARE(hashes(fast("fattura-0142")), QStringList{});
+        QCOMPARE(hashes(fast("rinominata server")), QStringList{"h1"});
+
+        exec(database.db, "UPDATE files SET computer_name = 'nuovo-pc' WHERE hash = 'h3'");
+        QCOMPARE(hashes(fast("portatile")), QStringList{});
+        QCOMPARE(hashes(fast("nuovo-pc")), QStringList{"h3"});
+
+        // The class name and the index definitions are read live.
+        exec(database.db, "UPDATE folders SET name = 'Preventivi' WHERE idfolder = 2");
+        QCOMPARE(hashes(fast("preventivi")), QStringList{"h2"});
+        exec(database.db, "DELETE FROM metadati WHERE idmetadato = 11");
+        QCOMPARE(hashes(fast("cinque")), QStringList{});
+
+        exec(database.db, "DELETE FROM files WHERE hash = 'h3'");
+        QCOMPARE(hashes(fast("atto.pdf")), QStringList{});
+
+        for (const char *text : {"rossi", "ufficio", "txt", "%", "Gialli", "nuovo", "Preventivi 2026", "ser"})
+            QCOMPARE(fast(text), literal(text));
+    }
+
+    void rebuiltCatalogueGetsAFreshIndex()
+    {
+        QVERIFY(SearchIndex::isPresent(database.db));
+        database.createDb();
+        QVERIFY(!SearchIndex::isPresent(database.db));
+        seedExamples();
+        QVERIFY(SearchIndex::ensure(database.db));
+        QCOMPARE(hashes(fast("rossi")), (QStringList{"h3", "h1"}));
+        // Built from what was already there, not only from later changes.
+        database.closeDB();
+        database.openDB();
+        SearchIndex::drop(database.db);
+        QVERIFY(SearchIndex::ensure(database.db));
+        QCOMPARE(fast("rossi ufficio"), literal("rossi ufficio"));
+    }
+
+    // A generated catalogue: many files in many classes with values drawn from
+    // a small vocabulary, searched with generated texts of one to three words.
+    void sameRowsAsTheLiteralScan()
+    {
+        const QStringList vocabulary = {"Rossi", "rossini", "Bianchi", "verdi", "Città", "CITTÀ", "fattura",
+                                        "contratto", "2026", "0142", "d'Amico", "50%", "a_b", "x", "Ünïcode",
+                                        "via Roma", "ab", "ROMA", "perizia", "Sconto"};
+        QRandomGenerator random(20260115);
+        auto pick = [&] { return vocabulary.at(int(random.bounded(vocabulary.size()))); };
+
+        database.db.transaction();
+        for (int folder = 4; folder < 12; ++folder) {
+            exec(database.db, "INSERT INTO folders (idfolder, name, idbuckets) VALUES (?, ?, ?)",
+                 {folder, pick() + QStringLiteral(" ") + QString::number(folder), folder % 3 ? "P1" : "P'2"});
+            for (int index = 0; index < 4; ++index)
+                exec(database.db, "INSERT INTO metadati (idmetadato, idfolder, nome) VALUES (?, ?, ?)",
+                     {folder * 100 + index, folder, pick()});
+        }
+        for (int file = 0; file < 400; ++file) {
+            const QString hash = QStringLiteral("g%1").arg(file);
+            const int folder = 4 + int(random.bounded(8));
+            const QString when = QStringLiteral("%1/%2/2025 %3:00:00")
+                                     .arg(1 + file % 28, 2, 10, QLatin1Char('0'))
+                                     .arg(1 + file % 12, 2, 10, QLatin1Char('0'))
+                                     .arg(file % 24, 2, 10, QLatin1Char('0'));
+            addFile(hash, folder, QStringLiteral("/srv/") + pick() + QStringLiteral("/") + pick() + ".pdf",
+                    pick(), when, file % 17 ? QStringLiteral("t") : QString());
+            for (int index = 0; index < 4; ++index)
+                if (random.bounded(4))
+                    addValue(hash, folder * 100 + index, pick() + QStringLiteral(" ") + pick());
+            // Some values of undefined indexes: never searchable.
+            if (file % 13 == 0)
+                addValue(hash, 99999, QStringLiteral("fantasma"));
+            if (file % 29 == 0)
+                addValue(hash, folder * 100, QVariant(QMetaType(QMetaType::QString)));
+        }
+        // The same content in two classes.
+        addFile("g1", 11, "/srv/copia.pdf", "altro", "01/01/2025 00:00:00");
+        database.db.commit();
+
+        QCOMPARE(hashes(fast("fantasma")), QStringList{});
+        int nonEmpty = 0;
+        for (int i = 0; i < 150; ++i) {
+            QStringList words;
+            const int count = 1 + int(random.bounded(3));
+            for (int w = 0; w < count; ++w) {
+                QString word = pick();
+                // Pieces of words too, and now and then a double space.
+                if (random.bounded(3) == 0 && word.size() > 2)
+                    word = word.mid(int(random.bounded(word.size() - 2)), 3);
+                words << word;
+            }
+            const QString text = (random.bounded(5) == 0 ? QStringLiteral(" ") : QString())
+                + words.join(random.bounded(6) == 0 ? QStringLiteral("  ") : QStringLiteral(" "));
+            for (const QString profile : {"P1", "P'2"}) {
+                const Rows expected = literal(text, profile);
+                QCOMPARE(fast(text, profile), expected);
+                nonEmpty += expected.isEmpty() ? 0 : 1;
+            }
+        }
+        // The comparison means something only if many searches found files.
+        QVERIFY2(nonEmpty > 100, qPrintable(QString::number(nonEmpty)));
+    }
+};
+
+TAVREL_TEST_MAIN(TestSearch)
+#include "tst_search.moc"
