@@ -8,6 +8,7 @@
 #include "ui_kvdialoglogin.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -92,7 +93,9 @@ void KvDialogLogin::onClickOK()
         Prompts::critical(this, tr("Login"), tr("Password è un campo obbligatorio"));
         return;
     }
-    if (cleanupRequested) {
+    // The flag alone could outlive the key (a release delivered elsewhere); the
+    // question is asked only while Control is really held with the click.
+    if (cleanupRequested && (QGuiApplication::keyboardModifiers() & Qt::ControlModifier)) {
         if (Prompts::confirm(this, tr("Login"),
                              tr("Sei veramente sicuro di voler avviare la pulizia degli indici prima di effettuare il login?"))) {
             Database database;

@@ -282,6 +282,18 @@ private slots:
         QCOMPARE(prompts->count(), 0);
     }
 
+    void controlReleasedElsewhereAsksNothing()
+    {
+        // The release of Control never reached the dialog (focus moved away):
+        // a later plain click must not ask to wipe the catalogue.
+        CoreMain window;
+        KvDialogLogin *dialog = window.loginDialog();
+        QTest::keyPress(dialog, Qt::Key_Control);
+        prompts->clear();
+        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        QCOMPARE(prompts->count(), 0);
+    }
+
     void anotherUsersFilesAreRemovedAtLogin()
     {
         CoreMain window;
