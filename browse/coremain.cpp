@@ -95,6 +95,11 @@ CoreMain::CoreMain()
     classModel = new ClassListModel(this);
     classModel->attachTo(ui->twCategorie);
 
+    // The usage chart is drawn on the window's own background.
+    ui->wwCharts->setRenderHint(QPainter::Antialiasing);
+    ui->wwCharts->setBackgroundBrush(Qt::NoBrush);
+    ui->wwCharts->viewport()->setAutoFillBackground(false);
+
     // 14. Nobody is signed in yet: this shows the login dialog.
     setVisible(false);
     setVisible(true);
