@@ -11,7 +11,7 @@ PACKAGES=(
   libssl-dev libcpp-httplib-dev openssl
   xvfb xauth x11-utils xdg-utils
   tinyproxy squid apache2-utils
-  curl sqlite3 python3 python3-pil
+  curl sqlite3 libsqlite3-dev python3 python3-pil
 )
 
 SUDO=""

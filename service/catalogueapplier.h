@@ -1,10 +1,14 @@
 #ifndef CATALOGUEAPPLIER_H
 #define CATALOGUEAPPLIER_H
 
-#include <QByteArray>
+#include "service/replydocument.h"
+
 #include <QDomElement>
 #include <QSqlDatabase>
-#include <QSqlQuery>
+#include <QStringView>
+
+struct sqlite3;
+struct sqlite3_stmt;
 
 // Writes the catalogue data of a login or synchronisation body into the open
 // catalogue: profiles, policies, classes and index definitions are replaced,
@@ -12,13 +16,22 @@
 // caller holds the transaction. Each statement is prepared once and executed per
 // element; a failing row is skipped and the rest goes on.
 //
-// Rows come either from a DOM body or, for the bulky "file" and "metadatoValue"
-// elements of a large reply, straight from the reply bytes with a streaming
-// reader, so a body of tens of megabytes is never held as a DOM.
-class CatalogueApplier
+// Rows come either from a DOM body, in the order buckets, policies, classes
+// with their index definitions, files, index values; or, as a sink of the
+// streaming reply reader, element by element in document order, so a body of
+// tens of megabytes is never held as a DOM. The tables do not depend on each
+// other, so both orders leave the same rows.
+//
+// The statements run on the SQLite handle of the catalogue's connection: a
+// first synchronisation writes hundreds of thousands of rows, and binding the
+// reader's text directly costs far less than a query object per row.
+class CatalogueApplier : public ReplyDocument::CatalogueSink
 {
 public:
     explicit CatalogueApplier(const QSqlDatabase &db);
+    ~CatalogueApplier() override;
+    CatalogueApplier(const CatalogueApplier &) = delete;
+    CatalogueApplier &operator=(const CatalogueApplier &) = delete;
 
     // The four DELETE statements, in the order buckets, policies, folders, metadati.
     void clearReplacedTables();
@@ -26,19 +39,50 @@ public:
     void applyDefinitions(const QDomElement &body);
     void applyFiles(const QDomElement &body);
     void applyValues(const QDomElement &body);
-    // The "file" (when `files`) and "metadatoValue" (when `values`) elements below
-    // the first "body" of the reply `raw`, in document order. `decode` parses the
-    // UTF-8 decoded text instead of the bytes. False when the bytes do not parse.
-    bool applyStreamed(const QByteArray &raw, bool decode, bool files, bool values);
+
+    // Sink: begin() empties the replaced tables, element() writes one row.
+    void begin() override;
+    void element(QStringView name, const QXmlStreamAttributes &attributes) override;
 
 private:
+    // One prepared statement; a statement that could not be prepared does nothing.
+    class Statement
+    {
+    public:
+        Statement(sqlite3 *handle, const char *sql);
+        ~Statement();
+        Statement(const Statement &) = delete;
+        Statement &operator=(const Statement &) = delete;
+        // Text as received; a missing value is the empty string, never NULL.
+        void text(int column, QStringView value);
+        // Decimal integer of the text; anything that is not a number gives 0.
+        void integer(int column, QStringView value);
+        void run();
+
+    private:
+        sqlite3_stmt *m_stmt = nullptr;
+    };
+
+    template <typename Attributes>
+    void bucket(const Attributes &a);
+    template <typename Attributes>
+    void policy(const Attributes &a);
+    template <typename Attributes>
+    void folder(const Attributes &a);
+    template <typename Attributes>
+    void index(const Attributes &a);
+    template <typename Attributes>
+    void file(const Attributes &a);
+    template <typename Attributes>
+    void value(const Attributes &a);
+
     QSqlDatabase m_db;
-    QSqlQuery m_bucket;
-    QSqlQuery m_policy;
-    QSqlQuery m_folder;
-    QSqlQuery m_index;
-    QSqlQuery m_file;
-    QSqlQuery m_value;
+    Statement m_bucket;
+    Statement m_policy;
+    Statement m_folder;
+    Statement m_index;
+    Statement m_file;
+    Statement m_value;
 };
 
 #endif // CATALOGUEAPPLIER_H

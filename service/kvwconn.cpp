@@ -13,9 +13,68 @@
 #include <QNetworkReply>
 #include <QSqlQuery>
 #include <QUrl>
+#include <QXmlStreamReader>
+
+#include <memory>
 
 namespace {
 const char *const kXmlContentType = "text/xml;charset=UTF-8";
+
+// Opens the catalogue for one synchronisation: a larger page cache (the rows
+// of a large account do not fit the default one), then the transaction.
+void beginCatalogueWrite(Database &database)
+{
+    database.openDB();
+    QSqlQuery(database.db).exec(QStringLiteral("PRAGMA cache_size = -65536"));
+    database.db.transaction();
+}
+
+// Writes the catalogue elements of a reply to the catalogue while the reply is
+// read; the transaction is opened when the body starts and committed only if
+// the whole reply parses.
+class ReplySink : public ReplyDocument::CatalogueSink
+{
+public:
+    explicit ReplySink(Database &database)
+        : m_database(database)
+    {
+    }
+    ~ReplySink() override { finish(false); }
+
+    void begin() override
+    {
+        if (m_applier) {
+            m_applier.reset();
+            m_database.db.rollback();
+            m_database.db.transaction();
+        } else {
+            beginCatalogueWrite(m_database);
+        }
+        m_applier = std::make_unique<CatalogueApplier>(m_database.db);
+        m_applier->begin();
+    }
+
+    void element(QStringView name, const QXmlStreamAttributes &attributes) override
+    {
+        m_applier->element(name, attributes);
+    }
+
+    void finish(bool commit)
+    {
+        if (!m_applier)
+            return;
+        m_applier.reset();
+        if (commit)
+            m_database.db.commit();
+        else
+            m_database.db.rollback();
+        m_database.closeDB();
+    }
+
+private:
+    Database &m_database;
+    std::unique_ptr<CatalogueApplier> m_applier;
+};
 } // namespace
 
 KVWConn::KVWConn(QNetworkCookieJar *cookieJar, bool downloadMode, QObject *parent)
@@ -154,6 +213,7 @@ void KVWConn::logout()
     m_attempts = 0;
     m_proxyAuthentications = 0;
     m_streamed = StreamedBody();
+    m_appliedBody = QDomElement();
 }
 
 void KVWConn::syncCategorieFromServer()
@@ -202,6 +262,8 @@ void KVWConn::checkIfChangeUser(const QString &username)
             cleanup.exec(QStringLiteral("DELETE FROM metadati_values"));
             cleanup.exec(QStringLiteral("DELETE FROM buckets"));
             cleanup.exec(QStringLiteral("DELETE FROM policies"));
+            // Rows of the body just read are gone: it must be written again.
+            m_appliedBody = QDomElement();
         }
     }
     m_database.closeDB();
@@ -283,7 +345,9 @@ void KVWConn::onParseRequest(QNetworkReply *reply)
 void KVWConn::parseXmlReply(QNetworkReply *reply, int httpStatus)
 {
     const QByteArray bytes = reply->readAll();
-    const ReplyDocument doc = ReplyDocument::parse(bytes, httpStatus == 200);
+    ReplySink sink(m_database);
+    const ReplyDocument doc = ReplyDocument::parse(bytes, httpStatus == 200, &sink);
+    sink.finish(doc.isValid());
     const QString status = doc.statusNumber();
     const QDomElement body = doc.body();
 
@@ -295,15 +359,12 @@ void KVWConn::parseXmlReply(QNetworkReply *reply, int httpStatus)
         m_loginReply = nullptr;
     reply->deleteLater();
 
-    if (httpStatus == 200 && doc.isLight()) {
-        m_streamed.document = doc.document();
-        m_streamed.body = body;
-        m_streamed.raw = bytes;
-        m_streamed.decode = doc.decoded();
-        m_streamed.valuesBeforeFiles = doc.valuesBeforeFiles();
-    } else {
-        m_streamed = StreamedBody();
-    }
+    m_streamed = StreamedBody();
+    if (doc.isLight())
+        m_streamed = StreamedBody{body, bytes};
+    // Already in the catalogue: the onSyncFolder() below, or the one connected
+    // to loginSuccessful(), only announces it.
+    m_appliedBody = doc.isValid() && doc.fedSink() ? body : QDomElement();
 
     if (httpStatus == 200) {
         if (status == QLatin1String(CODE_LOGIN_OK)) {
@@ -311,9 +372,11 @@ void KVWConn::parseXmlReply(QNetworkReply *reply, int httpStatus)
             m_savedUsername = m_pendingUsername;
             m_savedPassword = m_pendingPassword;
             emit loginSuccessful(body);
+            m_appliedBody = QDomElement();
             emit retry();
         } else if (status == QLatin1String(CODE_SYNC_FOLDER_OK)) {
             onSyncFolder(body);
+            m_appliedBody = QDomElement();
             m_attempts = 0;
             emit commandSuccessful(body, status);
         } else {
@@ -382,22 +445,24 @@ void KVWConn::parseDownloadReply(QNetworkReply *reply, int httpStatus)
 
 void KVWConn::onSyncFolder(QDomElement body)
 {
+    if (!body.isNull() && body == m_appliedBody) {
+        m_appliedBody = QDomElement();
+        emit syncCategorieOK();
+        return;
+    }
+    m_appliedBody = QDomElement();
     const bool streamed = !body.isNull() && !m_streamed.raw.isEmpty() && body == m_streamed.body;
-    m_database.openDB();
-    m_database.db.transaction();
+    beginCatalogueWrite(m_database);
     {
         CatalogueApplier applier(m_database.db);
-        applier.clearReplacedTables();
-        applier.applyDefinitions(body);
-        if (!streamed) {
+        if (streamed) {
+            // The rows left out of the DOM are read again from the reply.
+            ReplyDocument::parse(m_streamed.raw, true, &applier);
+        } else {
+            applier.clearReplacedTables();
+            applier.applyDefinitions(body);
             applier.applyFiles(body);
             applier.applyValues(body);
-        } else if (!m_streamed.valuesBeforeFiles) {
-            applier.applyStreamed(m_streamed.raw, m_streamed.decode, true, true);
-        } else {
-            // Files are all written before any index value, as with a DOM body.
-            applier.applyStreamed(m_streamed.raw, m_streamed.decode, true, false);
-            applier.applyStreamed(m_streamed.raw, m_streamed.decode, false, true);
         }
     }
     m_database.db.commit();

@@ -118,14 +118,15 @@ private:
     bool m_wired = false;
 
     // The last catalogue reply whose "file" and "metadatoValue" elements were
-    // left out of its DOM: its body element and the bytes to read them from.
+    // left out of its DOM: its body element and the bytes to read them from
+    // when the body is applied again.
     struct StreamedBody {
-        QDomDocument document;
         QDomElement body;
         QByteArray raw;
-        bool decode = false;
-        bool valuesBeforeFiles = false;
     } m_streamed;
+    // A body the reply handler has just written to the catalogue while reading
+    // it; the first onSyncFolder() for it only announces it.
+    QDomElement m_appliedBody;
 };
 
 #endif // KVWCONN_H

@@ -1,5 +1,6 @@
 #include "service/replydocument.h"
 
+#include <QBuffer>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextStream>
@@ -36,36 +37,46 @@ bool ReplyDocument::needsDecoding(const QByteArray &bytes)
     return m.hasMatch() && m.captured(1).compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0;
 }
 
-ReplyDocument ReplyDocument::parse(const QByteArray &bytes, bool allowLight)
+ReplyDocument ReplyDocument::parse(const QByteArray &bytes, bool allowLight, CatalogueSink *sink)
 {
     bool decode = needsDecoding(bytes);
     ReplyDocument doc;
     bool skippedComplex = false;
-    bool ok = doc.build(bytes, decode, allowLight, &skippedComplex);
+    bool ok = doc.build(bytes, decode, allowLight, sink, &skippedComplex);
     if (!ok && !decode && !isValidUtf8(bytes)) {
         // Malformed UTF-8: decoding replaces the bad sequences, as the service's
-        // text is read everywhere else.
+        // text is read everywhere else. The sink starts again with the body.
         decode = true;
         doc = ReplyDocument();
-        ok = doc.build(bytes, decode, allowLight, &skippedComplex);
+        ok = doc.build(bytes, decode, allowLight, sink, &skippedComplex);
     }
     if (ok && skippedComplex) {
-        // A left-out element had elements of its own inside: keep the whole tree.
+        // A left-out element had elements of its own inside: the windows get the
+        // whole tree (the sink already had every element).
+        const bool fed = doc.m_fedSink;
         doc = ReplyDocument();
-        doc.build(bytes, decode, false, &skippedComplex);
+        doc.build(bytes, decode, false, nullptr, &skippedComplex);
+        doc.m_fedSink = fed;
     }
     return doc;
 }
 
-bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight, bool *skippedComplex)
+bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight, CatalogueSink *sink,
+                          bool *skippedComplex)
 {
     *skippedComplex = false;
     QXmlStreamReader reader;
     reader.setNamespaceProcessing(false);
-    if (decode)
+    // Read through a device: the reader then decodes a few kilobytes at a time
+    // instead of a copy of the whole reply.
+    QBuffer buffer;
+    if (decode) {
         reader.addData(QString::fromUtf8(bytes));
-    else
-        reader.addData(bytes);
+    } else {
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+    }
 
     QDomDocument document;
     QDomNode current; // null while at the top level
@@ -80,8 +91,26 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
     bool bodySeen = false;
     bool statusSeen = false;
     bool lightBody = false; // the body being read leaves bulk elements out
-    bool valueSeen = false;
+    QList<bool> folderStack; // per open element below the body: is it a "folder"?
+    int openFolders = 0;
     QDomElement body, validation, statusDescription, statusNumber;
+
+    // Hands a catalogue element of a light body to the sink.
+    const auto feed = [&](QStringView name) {
+        const bool folder = name == QLatin1String("folder");
+        folderStack.append(folder);
+        if (!sink || !lightBody)
+            return;
+        if (folder || isBulkTag(name) || name == QLatin1String("bucket") || name == QLatin1String("policie")
+            || (name == QLatin1String("metadato") && openFolders > 0))
+            sink->element(name, reader.attributes());
+        if (folder)
+            ++openFolders;
+    };
+    const auto leave = [&] {
+        if (!folderStack.isEmpty() && folderStack.takeLast())
+            --openFolders;
+    };
 
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
@@ -89,10 +118,12 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
             if (token == QXmlStreamReader::StartElement) {
                 *skippedComplex = true;
                 ++depth;
+                feed(reader.qualifiedName());
             } else if (token == QXmlStreamReader::EndElement) {
                 if (depth == skipDepth)
                     skipDepth = -1;
                 --depth;
+                leave();
             }
             continue;
         }
@@ -109,11 +140,9 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
         case QXmlStreamReader::StartElement: {
             ++depth;
             const QStringView name = reader.qualifiedName();
+            if (bodyDepth >= 0)
+                feed(name);
             if (lightBody && bodyDepth >= 0 && isBulkTag(name)) {
-                if (name == QLatin1String("metadatoValue"))
-                    valueSeen = true;
-                else if (valueSeen)
-                    m_valuesBeforeFiles = true;
                 m_light = true;
                 skipDepth = depth;
                 break;
@@ -136,6 +165,10 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
                 const QString status = statusNumber.isNull() ? QString() : statusNumber.text();
                 lightBody = allowLight
                     && (status == QLatin1String("1") || status == QLatin1String("5"));
+                if (lightBody && sink) {
+                    m_fedSink = true;
+                    sink->begin();
+                }
             } else if (name == QLatin1String("statusdescription") && bodyDepth >= 0
                        && statusDescription.isNull()) {
                 statusDescription = element;
@@ -147,6 +180,8 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
         case QXmlStreamReader::EndElement:
             if (depth == bodyDepth)
                 bodyDepth = -1;
+            else if (bodyDepth >= 0)
+                leave();
             --depth;
             current = current.parentNode();
             if (current == document)
@@ -176,7 +211,6 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
     if (reader.hasError()) {
         *skippedComplex = false;
         m_light = false;
-        m_valuesBeforeFiles = false;
         return false;
     }
     m_valid = true;
@@ -186,8 +220,6 @@ bool ReplyDocument::build(const QByteArray &bytes, bool decode, bool allowLight,
     m_validation = validation;
     m_statusNumber = statusNumber.isNull() ? QString() : statusNumber.text();
     m_statusDescription = statusDescription.isNull() ? QString() : statusDescription.text();
-    if (!m_light)
-        m_valuesBeforeFiles = false;
     return true;
 }
 

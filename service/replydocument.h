@@ -5,21 +5,37 @@
 #include <QDomDocument>
 #include <QDomElement>
 #include <QString>
+#include <QStringView>
+
+class QXmlStreamAttributes;
 
 // One XML reply of the service, read the way the connection classifies it:
 // the first "statusnumber" of the document, the first "body", the first
 // "statusdescription" below that body and the first "validation" of the document.
 //
-// The reply is decoded as UTF-8 and parsed with a streaming reader into a DOM.
-// A catalogue reply (status "1" or "5" announced before the body) can hold tens
-// of thousands of "file" and "metadatoValue" elements; when the caller allows it,
-// those are left out of the DOM ("light" document) and the catalogue applier
-// reads them straight from the raw bytes instead. Everything else in the body
-// stays in the DOM, so the windows see the same body element either way.
+// The reply is decoded as UTF-8 and read once with a streaming reader into a
+// DOM. A catalogue reply (HTTP 200 with status "1" or "5" announced before the
+// body) can hold tens of thousands of "file" and "metadatoValue" elements: when
+// the caller allows it, those are left out of the DOM ("light" document), and
+// every catalogue element of the body is handed, as it is read, to a sink that
+// writes it to the catalogue. Everything else stays in the DOM, so the windows
+// see the same body element either way.
 class ReplyDocument
 {
 public:
-    static ReplyDocument parse(const QByteArray &bytes, bool allowLight);
+    // Receives the catalogue elements of a light body in document order.
+    class CatalogueSink
+    {
+    public:
+        virtual ~CatalogueSink() = default;
+        // The body starts (also called again if the reply has to be read again).
+        virtual void begin() = 0;
+        // A "bucket", "policie", "folder", "metadato" (only below a "folder"),
+        // "file" or "metadatoValue" element anywhere below the body.
+        virtual void element(QStringView name, const QXmlStreamAttributes &attributes) = 0;
+    };
+
+    static ReplyDocument parse(const QByteArray &bytes, bool allowLight, CatalogueSink *sink = nullptr);
 
     bool isValid() const { return m_valid; }
     QDomDocument document() const { return m_document; }
@@ -32,18 +48,17 @@ public:
 
     // True when "file" and "metadatoValue" elements of the body were left out.
     bool isLight() const { return m_light; }
-    // True when some "file" element of the body follows a "metadatoValue" element.
-    bool valuesBeforeFiles() const { return m_valuesBeforeFiles; }
+    // True when the catalogue elements of the body went to the sink.
+    bool fedSink() const { return m_fedSink; }
     // True when the bytes had to be decoded to text before parsing.
     bool decoded() const { return m_decoded; }
 
-    // Whether `bytes` must be decoded before the streaming reader sees them:
-    // the reader honours an encoding declaration, the service's replies are
-    // UTF-8 whatever they declare.
+    // Whether `bytes` declare an encoding other than UTF-8: the reader would
+    // honour it, the service's replies are UTF-8 whatever they declare.
     static bool needsDecoding(const QByteArray &bytes);
 
 private:
-    bool build(const QByteArray &bytes, bool decode, bool allowLight, bool *skippedComplex);
+    bool build(const QByteArray &bytes, bool decode, bool allowLight, CatalogueSink *sink, bool *skippedComplex);
 
     bool m_valid = false;
     QDomDocument m_document;
@@ -52,7 +67,7 @@ private:
     QString m_statusDescription;
     QDomElement m_validation;
     bool m_light = false;
-    bool m_valuesBeforeFiles = false;
+    bool m_fedSink = false;
     bool m_decoded = false;
 };
 
