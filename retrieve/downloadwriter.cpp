@@ -1,0 +1,136 @@
+#include "retrieve/downloadwriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+namespace {
+constexpr qint64 kChunk = 256 * 1024;
+}
+
+DownloadWriter::DownloadWriter(const QString &target, QObject *parent)
+    : QObject(parent)
+    , m_target(target)
+    , m_file(target)
+{
+}
+
+DownloadWriter::~DownloadWriter()
+{
+    discard();
+}
+
+bool DownloadWriter::open()
+{
+    // The temporary file is made in the target's folder, so the final rename
+    // never crosses file systems and never leaves a half-copied file behind.
+    m_file.setDirectWriteFallback(false);
+    if (m_target.isEmpty() || QFileInfo(m_target).isDir() || !m_file.open(QIODevice::WriteOnly)) {
+        m_error = m_target.isEmpty() || QFileInfo(m_target).isDir()
+                      ? tr("il percorso non indica un file")
+                      : m_file.errorString();
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+void DownloadWriter::attach(QNetworkReply *reply)
+{
+    if (!reply)
+        return;
+    m_reply = reply;
+    reply->setReadBufferSize(ReadBufferSize);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &DownloadWriter::onMetaDataChanged);
+    connect(reply, &QNetworkReply::readyRead, this, &DownloadWriter::onReadyRead);
+    // A reply dropped without an end (a newer request, a sign-out) ends the
+    // transfer too: nothing is written.
+    connect(reply, &QObject::destroyed, this, [this] {
+        if (!m_done)
+            discard();
+    });
+}
+
+bool DownloadWriter::carriesFile() const
+{
+    return m_reply && m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+}
+
+void DownloadWriter::onMetaDataChanged()
+{
+    // An error document is small and the connection reads it whole at the end:
+    // it must not be held back by the streaming limit.
+    if (m_reply && !carriesFile())
+        m_reply->setReadBufferSize(0);
+}
+
+void DownloadWriter::onReadyRead()
+{
+    if (carriesFile())
+        drain();
+}
+
+void DownloadWriter::drain()
+{
+    while (m_reply && m_reply->bytesAvailable() > 0) {
+        m_chunk.resize(int(qMin(kChunk, m_reply->bytesAvailable())));
+        const qint64 n = m_reply->read(m_chunk.data(), m_chunk.size());
+        if (n <= 0)
+            break;
+        if (m_failed || m_done)
+            continue; // keep the socket moving until the abort lands
+        if (m_file.write(m_chunk.constData(), n) != n) {
+            fail(m_file.errorString());
+            // No point in fetching what cannot be stored; abort once this
+            // handler has returned.
+            QTimer::singleShot(0, m_reply.data(), &QNetworkReply::abort);
+            continue;
+        }
+        m_written += n;
+    }
+}
+
+void DownloadWriter::fail(const QString &error)
+{
+    if (!m_failed)
+        m_error = error;
+    m_failed = true;
+    m_file.cancelWriting();
+}
+
+DownloadWriter::Outcome DownloadWriter::finish(QNetworkReply *reply)
+{
+    if (reply && reply != m_reply)
+        m_reply = reply;
+    if (m_failed) {
+        discard();
+        return Outcome::WriteError;
+    }
+    if (!reply || reply->error() != QNetworkReply::NoError) {
+        discard();
+        return Outcome::NetworkError;
+    }
+    drain();
+    if (m_failed) {
+        discard();
+        return Outcome::WriteError;
+    }
+    m_done = true;
+    if (!m_file.commit()) {
+        m_error = m_file.errorString();
+        m_failed = true;
+        return Outcome::WriteError;
+    }
+    return Outcome::Written;
+}
+
+void DownloadWriter::discard()
+{
+    m_done = true;
+    if (m_file.isOpen()) {
+        m_file.cancelWriting();
+        m_file.commit(); // with writing cancelled this only removes the temporary file
+    }
+}

@@ -1,0 +1,87 @@
+#ifndef TST_RESTORE_SUPPORT_H
+#define TST_RESTORE_SUPPORT_H
+
+// Shared by the retrieval tests: files preserved and rectified by talking to
+// the reference service directly, and a signed-in session for the windows
+// under test.
+
+#include "service/kvwconn.h"
+#include "service/sessioncookiejar.h"
+#include "tst_refservice_client.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+struct PreservedFile
+{
+    QString hash;
+    QString token;
+    QString tsconserve;
+    QByteArray content;
+};
+
+// Uploads `content` into class `folder` as `path` and preserves it; with
+// `previousHash` the upload rectifies that version instead.
+inline PreservedFile preserveFile(ServiceClient &client, int folder, const QByteArray &content, const QString &path,
+                                  const QString &previousHash = QString())
+{
+    PreservedFile file;
+    file.content = content;
+    file.hash = sha1Hex(content);
+    const RestReply upload = client.upload(folder, content, path, previousHash);
+    if (upload.http != 200)
+        qFatal("upload refused: %s", qPrintable(upload.description));
+    QList<QPair<QString, QString>> fields{{QStringLiteral("hash"), file.hash},
+                                          {QStringLiteral("folderid"), QString::number(folder)},
+                                          {QStringLiteral("computername"), QStringLiteral("pc-prova")}};
+    if (!previousHash.isEmpty())
+        fields.append({QStringLiteral("hashprecedente"), previousHash});
+    const RestReply conserve = client.action(
+        previousHash.isEmpty() ? QStringLiteral("savevaluemetadati") : QStringLiteral("sostituiscivaluemetadati"), fields);
+    if (conserve.http != 200)
+        qFatal("conserve refused: %s", qPrintable(conserve.description));
+    file.token = conserve.body.firstChildElement(QStringLiteral("token")).text();
+    file.tsconserve = conserve.body.firstChildElement(QStringLiteral("tsconserve")).text();
+    return file;
+}
+
+// Bytes that differ from one call to the next.
+inline QByteArray sampleContent(int size, char seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    quint32 x = 2463534242u ^ quint32(uchar(seed)) * 2654435761u;
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        data[i] = char(x);
+    }
+    return data;
+}
+
+// Signs `user` in on `jar`, as the main window does, so that windows built on
+// the jar run in that session and sign in again by themselves when it expires.
+inline bool signInOn(SessionCookieJar &jar, const QString &user, const QString &password)
+{
+    KVWConn login(&jar);
+    QSignalSpy ok(&login, &KVWConn::loginSuccessful);
+    login.login(user, password, false);
+    if (!ok.wait(20000))
+        return false;
+    jar.setCredentials(user, password);
+    return true;
+}
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+#endif // TST_RESTORE_SUPPORT_H
