@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -154,10 +156,23 @@ RefService::RefService(Options options)
 {
 }
 
-RefService::~RefService() = default;
+RefService::~RefService()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
 
 bool RefService::start(QString *error)
 {
+    // One service per data directory: a second one would empty the first
+    // one's temporary files and write the same database behind its back. The
+    // lock goes away with the process, however it ends.
+    const QByteArray lockPath = QFile::encodeName(QDir(m_options.dataDir).filePath(QStringLiteral("refservice.lock")));
+    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        *error = QStringLiteral("la cartella dati %1 è già usata da un altro tavrel-refservice").arg(m_options.dataDir);
+        return false;
+    }
     if (!m_blobs.prepare(error))
         return false;
     if (!m_store.open(m_options.dataDir, error))

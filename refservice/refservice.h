@@ -110,6 +110,7 @@ private:
     BlobStore m_blobs;
     std::unique_ptr<httplib::Server> m_server;
     int m_boundPort = 0;
+    int m_lockFd = -1;
 
     QMutex m_mutex; // guards the maps below
     QHash<QString, Session> m_sessions;

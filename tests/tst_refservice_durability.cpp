@@ -197,6 +197,16 @@ void TestRefServiceDurability::hooksNeedTheSwitch()
     const QByteArray reply = rawExchange(port, "POST /kvshop/TestHooks/expire-sessions HTTP/1.1\r\nHost: x\r\n"
                                                "Content-Length: 0\r\nConnection: close\r\n\r\n");
     QVERIFY2(reply.startsWith("HTTP/1.1 404"), reply.constData());
+    // A second service on the same data directory refuses to start.
+    QProcess second;
+    second.start(QStringLiteral(TAVREL_REFSERVICE_BIN), {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                                         QStringLiteral("--data"), data.path()});
+    QVERIFY(second.waitForFinished(30000));
+    QVERIFY(second.exitCode() != 0);
+    QVERIFY(second.readAllStandardOutput().isEmpty());
+    QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains(QStringLiteral("già usata")));
+    // The first one is untouched.
+    QVERIFY(rawExchange(port, "GET /kvshop/Help/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n").startsWith("HTTP/1.1 200"));
     p.terminate();
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitCode(), 0);
