@@ -38,6 +38,10 @@ bool ServiceRequest::parse(const QByteArray &xml, QString *error)
                     *error = QStringLiteral("Richiesta non valida: valore di indice troppo lungo");
                     return false;
                 }
+                if (m_values.size() >= MaxIndexValues) {
+                    *error = QStringLiteral("Richiesta non valida: più di %1 valori di indice").arg(MaxIndexValues);
+                    return false;
+                }
                 m_values.append({key, value});
                 reader.skipCurrentElement();
                 continue;

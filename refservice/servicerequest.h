@@ -16,6 +16,7 @@ class ServiceRequest
 {
 public:
     static constexpr int MaxFieldLength = 64 * 1024;
+    static constexpr int MaxIndexValues = 1000;
 
     // Parses `xml`; on failure returns false and explains why in `error` (Italian).
     bool parse(const QByteArray &xml, QString *error);

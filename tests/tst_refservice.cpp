@@ -189,6 +189,10 @@ void TestRefService::malformedRequestsChangeNothing()
         QVERIFY2(!r.status.isEmpty() && r.status != QLatin1String("5"), k.name);
         QVERIFY2(!r.description.isEmpty(), k.name);
     }
+    const RestReply tooMany = c.post("<?xml version=\"1.0\"?><request><action>savevaluemetadati</action>"
+                                     + QByteArray("<metadato key=\"1\" value=\"v\"/>").repeated(1001) + "</request>");
+    QCOMPARE(tooMany.http, 500);
+    QVERIFY2(tooMany.description.contains(QStringLiteral("1000")), qPrintable(tooMany.description));
     // An action's own missing fields: that action's failure code.
     QCOMPARE(c.action(QStringLiteral("history")).status, QStringLiteral("30"));
     QCOMPARE(c.action(QStringLiteral("ripristina")).status, QStringLiteral("18"));
