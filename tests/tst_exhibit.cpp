@@ -1,0 +1,205 @@
+// Exhibition against the reference service, from the history window: the page
+// opened with a one-time code, refusals, a network failure, and the page
+// address built from the current service address.
+
+#include "app/constants.h"
+#include "retrieve/exhibitor.h"
+#include "retrieve/historyfile.h"
+#include "store/setting.h"
+#include "support/promptrecorder.h"
+#include "support/refservicefixture.h"
+#include "support/testenv.h"
+#include "tst_restore_support.h"
+
+#include <QDesktopServices>
+#include <QDomDocument>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QUrlQuery>
+
+// Catches the pages the client opens in the browser.
+class PageCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    PageCatcher()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    }
+    ~PageCatcher() override
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+class TestExhibit : public QObject
+{
+    Q_OBJECT
+
+    RefServiceFixture service;
+    std::unique_ptr<SessionCookieJar> jar;
+    std::unique_ptr<PromptRecorder> prompts;
+    std::unique_ptr<PageCatcher> pages;
+    QList<PreservedFile> versions; // oldest first
+
+    std::unique_ptr<HistoryFile> openHistory(int row)
+    {
+        auto window = std::make_unique<HistoryFile>(jar.get(), versions.last().hash, "201");
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            return nullptr;
+        auto *table = window->findChild<QTableWidget *>("tbwListHistory");
+        if (!QTest::qWaitFor([&] { return table->rowCount() == 2; }, 20000))
+            return nullptr;
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualItemRect(table->item(row, 2)).center());
+        return window;
+    }
+
+    static void clickExhibit(HistoryFile &window)
+    {
+        QTest::mouseClick(window.findChild<QPushButton *>("btmEsibisci"), Qt::LeftButton);
+    }
+
+    static QDomElement body(const QString &xml)
+    {
+        static QDomDocument doc; // the element must outlive this call
+        doc.setContent(xml);
+        return doc.documentElement();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+        ServiceClient client(service.baseUrl());
+        QCOMPARE(client.login("demo", "Tavrel2026").status, QStringLiteral("1"));
+        versions << preserveFile(client, 201, "contratto, prima stesura", "/home/demo/Contratti/fornitura.txt");
+        versions << preserveFile(client, 201, "contratto, stesura firmata", "/home/demo/Contratti/fornitura.txt",
+                                 versions.last().hash);
+    }
+
+    void init()
+    {
+        Setting().saveSetting("url", service.baseUrl());
+        jar = std::make_unique<SessionCookieJar>();
+        QVERIFY(signInOn(*jar, "demo", "Tavrel2026"));
+        prompts = std::make_unique<PromptRecorder>();
+        pages = std::make_unique<PageCatcher>();
+    }
+
+    void cleanup()
+    {
+        pages.reset();
+        prompts.reset();
+        jar.reset();
+    }
+
+    void opensThePageWithACodeTheServiceAcceptsOnce()
+    {
+        auto window = openHistory(1); // the older version
+        QVERIFY(window);
+        clickExhibit(*window);
+        Exhibitor *waiting = window->exhibitor();
+        QVERIFY(waiting->isVisible());
+        QCOMPARE(waiting->windowTitle(), QStringLiteral("Esibizione a norma"));
+        QCOMPARE(waiting->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(waiting->size(), QSize(267, 194));
+        QCOMPARE(waiting->findChild<QLabel *>("label")->text(), QStringLiteral("Caricamento in corso ..."));
+
+        QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 1, 20000);
+        QVERIFY(!waiting->isVisible());
+        QCOMPARE(prompts->count(), 0);
+        const QUrl page = pages->opened.first();
+        QCOMPARE(page.toString(QUrl::RemoveQuery), service.baseUrl() + "/kvshop/Exhibitor");
+        const QString code = QUrlQuery(page).queryItemValue("unique_code");
+        QVERIFY(!code.isEmpty());
+
+        // The page shows the version that was picked, and only once.
+        ServiceClient browser(service.baseUrl());
+        const RestReply first = browser.get(page.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+        QCOMPARE(first.http, 200);
+        QVERIFY(first.raw.contains(versions.first().token.toUtf8()));
+        QVERIFY(!first.raw.contains(versions.last().token.toUtf8()));
+        QCOMPARE(browser.get(page.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority)).http, 404);
+
+        // The same window exhibits again with the same waiting window.
+        clickExhibit(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 2, 20000);
+        QVERIFY(QUrlQuery(pages->opened.last()).queryItemValue("unique_code") != code);
+    }
+
+    void refusalIsShownWithTheServiceDescription()
+    {
+        auto window = openHistory(0);
+        QVERIFY(window);
+        QVERIFY(service.failNext("getexhibitorconfig", CODE_EXHIBITOR_KO, "Documento non esibibile"));
+        clickExhibit(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(prompts->count(), 1, 20000);
+        QCOMPARE(prompts->describe(),
+                 QStringList{"critical|Esibisci file|Si è verificato un errore durante l'esibizione del file: "
+                             "Documento non esibibile"});
+        QVERIFY(!window->exhibitor()->isVisible());
+        QVERIFY(pages->opened.isEmpty());
+    }
+
+    void expiredSessionSignsInAgainAndExhibits()
+    {
+        auto window = openHistory(0);
+        QVERIFY(window);
+        QVERIFY(service.expireSessions());
+        clickExhibit(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 1, 20000);
+        QCOMPARE(prompts->count(), 0);
+    }
+
+    void networkFailureGivesTwoBoxesInOrder()
+    {
+        auto window = openHistory(0);
+        QVERIFY(window);
+        QVERIFY(service.stop());
+        clickExhibit(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(prompts->count(), 2, 20000);
+        QTest::qWait(200);
+        QCOMPARE(prompts->count(), 2);
+        const Prompts::Request first = prompts->calls().at(0);
+        const Prompts::Request second = prompts->calls().at(1);
+        QCOMPARE(first.title, QStringLiteral("Esibisci file"));
+        QVERIFY(!second.text.isEmpty());
+        QCOMPARE(first.text, "Si è verificato un errore durante l'esibizione del file: " + second.text);
+        QCOMPARE(second.kind, Prompts::Kind::Critical);
+        QCOMPARE(second.title, QStringLiteral("Errore"));
+        QVERIFY(!window->exhibitor()->isVisible());
+        QVERIFY(service.restart());
+    }
+
+    void replyWithoutCodeOpensThePageWithAnEmptyCode()
+    {
+        auto window = openHistory(0);
+        QVERIFY(window);
+        // The page's origin follows the service address in force now.
+        Setting().saveSetting("url", "https://conservazione.example.it");
+        window->onGetUrlExhibitorSuccesful(body("<body><exhibitor/></body>"), CODE_EXHIBITOR_OK);
+        window->onGetUrlExhibitorSuccesful(
+            body("<body><exhibitor><unique_code value=\"a&amp;b#c\"/></exhibitor></body>"), CODE_EXHIBITOR_OK);
+        // Another status opens nothing.
+        window->onGetUrlExhibitorSuccesful(body("<body><exhibitor><unique_code value=\"x\"/></exhibitor></body>"),
+                                           CODE_ESIBISCI_OK);
+        QCOMPARE(pages->opened.size(), 2);
+        QCOMPARE(pages->opened.at(0).toString(),
+                 QStringLiteral("https://conservazione.example.it/kvshop/Exhibitor?unique_code="));
+        // A code is carried whole, whatever it holds.
+        QCOMPARE(QUrlQuery(pages->opened.at(1)).queryItemValue("unique_code", QUrl::FullyDecoded),
+                 QStringLiteral("a&b#c"));
+        QVERIFY(pages->opened.at(1).fragment().isEmpty());
+    }
+};
+
+TAVREL_TEST_MAIN(TestExhibit)
+#include "tst_exhibit.moc"
