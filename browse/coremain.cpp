@@ -80,6 +80,7 @@ CoreMain::CoreMain()
     connect(&trayIcon, &QSystemTrayIcon::activated, this, &CoreMain::clickIcon);
     wireConserve();
     wireList();
+    wireRetrieve();
 
     // 10.
     if (!QSystemTrayIcon::isSystemTrayAvailable())

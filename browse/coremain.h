@@ -27,6 +27,13 @@ namespace Ui {
 class CoreMain;
 }
 
+// === retrieve (browse/coremain_retrieve.cpp) ===
+class DialogDownloadFile;
+class Exhibitor;
+class QNetworkReply;
+class RestoreFlow;
+// === end retrieve ===
+
 // The client's one main window. It owns everything that lives as long as the
 // process: the shared cookie jar (which carries the service session and the
 // signed-in credentials), the main service connection, the login dialog and the
@@ -183,6 +190,38 @@ private:
     class HTMLItemDelegate *htmlDelegate = nullptr;
     class DateFormatDelegate *dateDelegate = nullptr;
     // === end list ===
+    // === retrieve (browse/coremain_retrieve.cpp) ===
+public slots:
+    void onStoriaClick();
+    void onEsibisciClick();
+    void onGetUrlExhibitorSuccesful(QDomElement reply, QString statusNumber);
+    void onGetUrlExhibitorFailure(QString description, QString statusNumber);
+    void onRipristinaClick();
+    void onRetryRipristina();
+    void onDownloadFinishRipristina(QNetworkReply *reply);
+    void esibisciFile();
+
+public:
+    // The preservation token that esibisciFile() exhibits (the external
+    // "esibisci" command sets it before calling it).
+    void setExhibitToken(QString token) { exhibitToken = std::move(token); }
+    QString currentExhibitToken() const { return exhibitToken; }
+    Exhibitor *exhibitorWindow() const { return winExhibitor; }
+    DialogDownloadFile *downloadDialog() const;
+
+private slots:
+    void onRipristinaRefused(QString description, QString statusNumber);
+
+private:
+    void wireRetrieve();
+    void postRipristina();
+    QString selectedFileName() const;
+
+    Exhibitor *winExhibitor = nullptr;
+    RestoreFlow *restoreFlow = nullptr;
+    QByteArray requestBytes;
+    QString exhibitToken;
+    // === end retrieve ===
 };
 
 #endif // COREMAIN_H

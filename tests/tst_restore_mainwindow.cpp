@@ -1,0 +1,312 @@
+// Retrieval from the main window against the reference service: "Scarica",
+// "Esibisci" and "Storia" on the selected row of the preserved-file list, the
+// context-menu actions, and the exhibition asked by another program.
+
+#include "app/constants.h"
+#include "browse/coremain.h"
+#include "retrieve/dialogdownloadfile.h"
+#include "retrieve/exhibitor.h"
+#include "retrieve/historyfile.h"
+#include "service/kvdialoglogin.h"
+#include "service/kvwconn.h"
+#include "store/database.h"
+#include "store/setting.h"
+#include "support/promptrecorder.h"
+#include "support/refservicefixture.h"
+#include "support/testenv.h"
+#include "tst_restore_support.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+
+namespace {
+template <typename T>
+T *child(QObject *window, const char *name)
+{
+    T *found = window->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+QAction *fileAction(CoreMain *window, const QString &text)
+{
+    for (QAction *action : window->findChildren<QAction *>(Qt::FindDirectChildrenOnly))
+        if (action->text() == text)
+            return action;
+    qFatal("no action %s", qPrintable(text));
+    return nullptr;
+}
+} // namespace
+
+class PageCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    PageCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~PageCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+class TestRestoreMainWindow : public QObject
+{
+    Q_OBJECT
+
+    RefServiceFixture service;
+    std::unique_ptr<PromptRecorder> prompts;
+    std::unique_ptr<PageCatcher> pages;
+    std::unique_ptr<QTemporaryDir> out;
+    CoreMain *window = nullptr;
+    QTableView *table = nullptr;
+
+    bool signIn(const QString &user, const QString &password)
+    {
+        KvDialogLogin *dialog = window->loginDialog();
+        if (!dialog->isVisible())
+            window->setVisible(true);
+        child<QLineEdit>(dialog, "leUsername")->setText(user);
+        child<QLineEdit>(dialog, "lePassword")->setText(password);
+        child<QCheckBox>(dialog, "ckbSalvaCredenziali")->setChecked(false);
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        return QTest::qWaitFor([&] { return window->isVisible(); }, 20000);
+    }
+
+    QStringList boxes() const
+    {
+        QStringList out;
+        for (const QString &d : prompts->describe())
+            if (!d.startsWith("save|"))
+                out << d;
+        return out;
+    }
+
+    bool waitForBoxes(int n)
+    {
+        return QTest::qWaitFor([&] { return boxes().size() >= n; }, 30000);
+    }
+
+    void click(const char *button) { QTest::mouseClick(child<QPushButton>(window, button), Qt::LeftButton); }
+
+    // The preserved content of the selected row, fetched straight from the service.
+    QByteArray preservedBytesOfSelection()
+    {
+        ServiceClient client(service.baseUrl());
+        client.login("demo", "Tavrel2026");
+        return client
+            .action("ripristina", {{"hash", window->selectedFileData(0)}, {"folderid", window->selectedFileData(7)}})
+            .raw;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+        QDir(Database::dataDirectory()).removeRecursively();
+        Setting().saveSetting("url", service.baseUrl());
+        prompts = std::make_unique<PromptRecorder>();
+        window = new CoreMain;
+        table = child<QTableView>(window, "tbwFile");
+        QVERIFY(signIn("demo", "Tavrel2026"));
+        QVERIFY(table->model() && table->model()->rowCount() >= 2);
+    }
+
+    void cleanupTestCase()
+    {
+        delete window;
+        prompts.reset();
+    }
+
+    void init()
+    {
+        prompts->clear();
+        pages = std::make_unique<PageCatcher>();
+        out = std::make_unique<QTemporaryDir>();
+    }
+
+    void cleanup()
+    {
+        pages.reset();
+        out.reset();
+    }
+
+    void nothingHappensWithoutASelection()
+    {
+        table->clearSelection();
+        QVERIFY(window->selectedFileData(0).isEmpty());
+        window->onRipristinaClick();
+        window->onEsibisciClick();
+        window->onStoriaClick();
+        QCOMPARE(prompts->count(), 0);
+        QVERIFY(!window->exhibitorWindow()->isVisible());
+        QVERIFY(!window->downloadDialog());
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<HistoryFile *>(w));
+    }
+
+    void scaricaWritesThePreservedCopy()
+    {
+        table->selectRow(0);
+        const QString name = window->selectedFileData(1);
+        const QString hash = window->selectedFileData(0);
+        const QString target = out->filePath(name);
+        prompts->answerNext(target);
+        click("btmRipristina");
+        QCOMPARE(prompts->calls().first().kind, Prompts::Kind::SaveFile);
+        QCOMPARE(prompts->calls().first().title, QStringLiteral("Scarica file"));
+        QCOMPARE(prompts->calls().first().dir, QDir::homePath() + "/" + name);
+        QVERIFY(window->downloadDialog());
+        QCOMPARE(window->downloadDialog()->windowTitle(), QStringLiteral("Rispristino file"));
+        QVERIFY(waitForBoxes(1));
+        QCOMPARE(boxes(), QStringList{"information|Scarica file|File scaricato"});
+        QCOMPARE(sha1Hex(readAll(target)), hash);
+        QVERIFY(!window->connection()->downloadMode());
+
+        // The context menu's "Scarica" does the same, and replaces what is there.
+        prompts->clear();
+        QFile existing(target);
+        QVERIFY(existing.open(QIODevice::WriteOnly | QIODevice::Append));
+        existing.write(" modificato");
+        existing.close();
+        prompts->answerNext(target);
+        fileAction(window, "Scarica")->trigger();
+        QVERIFY(waitForBoxes(1));
+        QCOMPARE(boxes(), QStringList{"information|Scarica file|File scaricato"});
+        QCOMPARE(sha1Hex(readAll(target)), hash);
+        QCOMPARE(entriesOf(out->path()), QStringList{name});
+    }
+
+    void refusedRestoreLeavesTheConnectionUsable()
+    {
+        table->selectRow(1);
+        const QString target = out->filePath("rifiutato.txt");
+        QVERIFY(service.failNext("ripristina", CODE_RIPRISTINA_KO, "Copia non disponibile"));
+        prompts->answerNext(target);
+        click("btmRipristina");
+        QVERIFY(waitForBoxes(1));
+        QCOMPARE(boxes(), QStringList{"critical|Download file|Copia non disponibile"});
+        QVERIFY(!QFile::exists(target));
+        QCOMPARE(entriesOf(out->path()), QStringList());
+        // The main connection reads XML replies again: the exhibition works.
+        QVERIFY(!window->connection()->downloadMode());
+        prompts->clear();
+        click("btmEsibisci");
+        QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 1, 20000);
+        QCOMPARE(prompts->count(), 0);
+    }
+
+    void expiredSessionRestoresOnceToTheSamePath()
+    {
+        table->selectRow(1);
+        const QByteArray expected = preservedBytesOfSelection();
+        QVERIFY(!expected.isEmpty());
+        const QString target = out->filePath("dopo-il-login.txt");
+        QVERIFY(service.expireSessions());
+        prompts->answerNext(target);
+        click("btmRipristina");
+        QVERIFY(waitForBoxes(1));
+        QTest::qWait(300);
+        QCOMPARE(prompts->count(), 2);
+        QCOMPARE(boxes(), QStringList{"information|Scarica file|File scaricato"});
+        QCOMPARE(readAll(target), expected);
+        QCOMPARE(entriesOf(out->path()), QStringList{"dopo-il-login.txt"});
+    }
+
+    void esibisciOpensThePageOfTheSelectedFile()
+    {
+        table->selectRow(0);
+        const QString token = window->selectedFileData(6);
+        QVERIFY(!token.isEmpty());
+        click("btmEsibisci");
+        QVERIFY(window->exhibitorWindow()->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 1, 20000);
+        QVERIFY(!window->exhibitorWindow()->isVisible());
+        QCOMPARE(window->currentExhibitToken(), token);
+        const QUrl page = pages->opened.first();
+        QCOMPARE(page.toString(QUrl::RemoveQuery), service.baseUrl() + "/kvshop/Exhibitor");
+        ServiceClient browser(service.baseUrl());
+        const QString path = page.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+        const RestReply shown = browser.get(path);
+        QCOMPARE(shown.http, 200);
+        QVERIFY(shown.raw.contains(token.toUtf8()));
+        QCOMPARE(browser.get(path).http, 404);
+
+        // The context menu's "Esibisci" does the same.
+        fileAction(window, "Esibisci")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 2, 20000);
+        QCOMPARE(prompts->count(), 0);
+    }
+
+    void externalCommandExhibitsWithoutASelection()
+    {
+        table->selectRow(1);
+        const QString token = window->selectedFileData(6);
+        table->clearSelection();
+        window->setExhibitToken(QString());
+        window->esibisciFile();
+        QTest::qWait(200);
+        QVERIFY(pages->opened.isEmpty());
+        window->setExhibitToken(token);
+        window->esibisciFile();
+        QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 1, 20000);
+        ServiceClient browser(service.baseUrl());
+        QVERIFY(browser.get(pages->opened.first().toString(QUrl::RemoveScheme | QUrl::RemoveAuthority))
+                    .raw.contains(token.toUtf8()));
+    }
+
+    void exhibitionRefusedOrUnreachable()
+    {
+        table->selectRow(0);
+        QVERIFY(service.failNext("getexhibitorconfig", CODE_EXHIBITOR_KO, "Documento non esibibile"));
+        click("btmEsibisci");
+        QVERIFY(waitForBoxes(1));
+        QCOMPARE(boxes(), QStringList{"critical|Esibisci file|Si è verificato un errore durante l'esibizione del "
+                                      "file: Documento non esibibile"});
+
+        prompts->clear();
+        QVERIFY(service.stop());
+        click("btmEsibisci");
+        QVERIFY(waitForBoxes(2));
+        QTest::qWait(200);
+        QCOMPARE(prompts->count(), 2);
+        const QString error = prompts->calls().at(1).text;
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(boxes(), (QStringList{"critical|Esibisci file|Si è verificato un errore durante l'esibizione del "
+                                       "file: " + error,
+                                       "critical|Errore|" + error}));
+        QVERIFY(!window->exhibitorWindow()->isVisible());
+        QVERIFY(pages->opened.isEmpty());
+        QVERIFY(service.restart());
+    }
+
+    void storiaOpensTheHistoryOfTheSelectedFile()
+    {
+        table->selectRow(0);
+        const QString hash = window->selectedFileData(0);
+        fileAction(window, "Storia")->trigger();
+        HistoryFile *history = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *h = qobject_cast<HistoryFile *>(w))
+                history = h;
+        QVERIFY(history);
+        QVERIFY(history->isVisible() && history->isModal());
+        QVERIFY(history->testAttribute(Qt::WA_DeleteOnClose));
+        auto *list = child<QTableWidget>(history, "tbwListHistory");
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 20000);
+        QCOMPARE(list->item(0, 0)->text(), hash);
+        QPointer<HistoryFile> watched(history);
+        QTest::mouseClick(child<QPushButton>(history, "btmClose"), Qt::LeftButton);
+        QTRY_VERIFY(!watched);
+    }
+};
+
+TAVREL_TEST_MAIN(TestRestoreMainWindow)
+#include "tst_restore_mainwindow.moc"
