@@ -71,6 +71,10 @@ public:
     DialogUpdate *updateDialog() const { return m_dialogUpdate.get(); }
 
 signals:
+    // The body of a login ("1") or synchronisation ("5") reply is already in the
+    // catalogue when these signals are emitted; when the reply announces its
+    // status before its body, the body element handed over leaves out the
+    // "file" and "metadatoValue" elements (read them from the catalogue).
     void loginSuccessful(QDomElement body);
     void loginFailure();
     void commandSuccessful(QDomElement body, QString statusNumber);

@@ -92,6 +92,8 @@ void rebuildCatalogue(const QString &url)
 }
 } // namespace
 
+// The functions run in order on one service and build on each other's
+// preserved files (the small one first, then the large one).
 class TestKVWConn : public QObject
 {
     Q_OBJECT
