@@ -209,6 +209,7 @@ void CoreMain::onLoginOK(QString username, QString password, bool save)
     signedIn = true;
     conn->setCredentials(username, password);
     jar->setCredentials(username, password);
+    startCommandServer();
 
     setMenuSystray(true);
     ui->lblUserConn->setText(tr("Sei connesso come: ") + username);
@@ -241,6 +242,7 @@ void CoreMain::onLoginKO(QString username)
 void CoreMain::onClickLogout()
 {
     signedIn = false;
+    stopCommandServer();
     setMenuSystray(false);
     conn->logout();
     jar->clearCredentials();

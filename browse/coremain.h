@@ -141,6 +141,19 @@ private:
     bool signedIn = false;
     bool detailsShown = false;
 
+    // === commands (browse/coremain_commands.cpp) ===
+public slots:
+    void parseExternalMessage(QString message);
+
+public:
+    class LocalSocketIpcServer *commandServer() const { return ipcServer; }
+
+private:
+    void startCommandServer();
+    void stopCommandServer();
+    class LocalSocketIpcServer *ipcServer = nullptr;
+    // === end commands ===
+
     // === conserve (browse/coremain_conserve.cpp) ===
 public slots:
     void showConserveDialog();
@@ -160,6 +173,8 @@ private:
     void wireConserve();
     // Opens a preservation dialog for `path` and remembers it.
     ConservaFileDialog *openConserveDialog(const QString &path, QWidget *parent);
+    // Opens a modal rectification dialog replacing the version `previousHash`.
+    ConservaFileDialog *openRectifyDialog(const QString &path, const QString &previousHash);
     QPointer<ConservaFileDialog> winConserve;
     QString pathFileConserve;
     bool choosingFile = false;

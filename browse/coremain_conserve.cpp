@@ -148,13 +148,18 @@ void CoreMain::onSostituisciClick()
     const QString path = Prompts::openFileName(this, tr("Seleziona un file"), QDir::homePath());
     if (path.isEmpty())
         return;
+    openRectifyDialog(path, previousHash)->show();
+}
+
+ConservaFileDialog *CoreMain::openRectifyDialog(const QString &path, const QString &previousHash)
+{
     auto *dialog = new ConservaFileDialog(path, jar, idBucket, nameBucket, previousHash, true, nullptr);
     winConserve = dialog;
     dialog->setModal(true);
     connect(dialog, &ConservaFileDialog::closewindow, this, &CoreMain::onSostituzioneCompleted);
     connect(dialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->show();
+    return dialog;
 }
 
 void CoreMain::onSostituzioneCompleted()
