@@ -12,9 +12,12 @@
 #include "browse/searchindex.h"
 #include "ui_coremain.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QSortFilterProxyModel>
 #include <QSqlQuery>
+
+#include <functional>
 
 namespace {
 
@@ -50,6 +53,28 @@ private:
     bool m_closed = false;
 };
 
+// Calls `react` whenever the watched widget has been resized.
+class ResizeWatcher : public QObject
+{
+public:
+    ResizeWatcher(QObject *parent, std::function<void()> react)
+        : QObject(parent)
+        , m_react(std::move(react))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            m_react();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_react;
+};
+
 void fetchAll(QSqlQueryModel *model)
 {
     while (model->canFetchMore())
@@ -63,6 +88,12 @@ void CoreMain::wireList()
     connect(ui->leSearch, &QLineEdit::textChanged, this, &CoreMain::onFilterList);
     connect(ui->tbwFile->horizontalHeader(), &QHeaderView::sectionClicked, this, &CoreMain::onSortByColumn);
     connect(ui->btmHideDetail, &QAbstractButton::clicked, this, &CoreMain::onClickHideDetail);
+
+    // The window's own resize comes before its layout has given the table its
+    // new width: the column widths follow the table's resize instead.
+    // Columns 1 to 5 share the width equally; none takes up the rest.
+    ui->tbwFile->horizontalHeader()->setStretchLastSection(false);
+    ui->tbwFile->installEventFilter(new ResizeWatcher(this, [this] { setFileColumnWidths(); }));
 
     // One rich-text delegate for the whole file table, for the window's life.
     htmlDelegate = new HTMLItemDelegate(this);
