@@ -6,10 +6,6 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-namespace {
-constexpr qint64 kChunk = 256 * 1024;
-}
-
 DownloadWriter::DownloadWriter(const QString &target, QObject *parent)
     : QObject(parent)
     , m_target(target)
@@ -61,9 +57,15 @@ bool DownloadWriter::carriesFile() const
 void DownloadWriter::onMetaDataChanged()
 {
     // An error document is small and the connection reads it whole at the end:
-    // it must not be held back by the streaming limit.
-    if (m_reply && !carriesFile())
+    // it must not be held back by the streaming limit. A file gets the limit
+    // again now that the transfer runs: the network layer's reading thread only
+    // learns of a limit set once the request has started.
+    if (!m_reply)
+        return;
+    if (!carriesFile())
         m_reply->setReadBufferSize(0);
+    else
+        m_reply->setReadBufferSize(ReadBufferSize);
 }
 
 void DownloadWriter::onReadyRead()
@@ -75,20 +77,20 @@ void DownloadWriter::onReadyRead()
 void DownloadWriter::drain()
 {
     while (m_reply && m_reply->bytesAvailable() > 0) {
-        m_chunk.resize(int(qMin(kChunk, m_reply->bytesAvailable())));
-        const qint64 n = m_reply->read(m_chunk.data(), m_chunk.size());
-        if (n <= 0)
+        // What the reply holds is bounded by its read buffer.
+        const QByteArray block = m_reply->readAll();
+        if (block.isEmpty())
             break;
         if (m_failed || m_done)
             continue; // keep the socket moving until the abort lands
-        if (m_file.write(m_chunk.constData(), n) != n) {
+        if (m_file.write(block) != block.size()) {
             fail(m_file.errorString());
             // No point in fetching what cannot be stored; abort once this
             // handler has returned.
             QTimer::singleShot(0, m_reply.data(), &QNetworkReply::abort);
             continue;
         }
-        m_written += n;
+        m_written += block.size();
     }
 }
 

@@ -25,7 +25,7 @@ public:
     // The reply's read buffer while streaming: the network layer stops reading
     // from the socket while this much is waiting, so memory stays bounded
     // whatever the file's size.
-    static constexpr qint64 ReadBufferSize = 1024 * 1024;
+    static constexpr qint64 ReadBufferSize = 4 * 1024 * 1024;
 
     explicit DownloadWriter(const QString &target, QObject *parent = nullptr);
     ~DownloadWriter() override;
@@ -57,7 +57,6 @@ private:
     QString m_target;
     QSaveFile m_file;
     QPointer<QNetworkReply> m_reply;
-    QByteArray m_chunk;
     qint64 m_written = 0;
     bool m_failed = false;
     bool m_done = false;

@@ -118,6 +118,9 @@ void HistoryFile::setUpTable(int rows)
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // One line per version; long names are elided and shown whole on hover.
+    table->setWordWrap(false);
+    table->setTextElideMode(Qt::ElideMiddle);
     table->setColumnHidden(ColHash, true);
     table->setColumnHidden(ColToken, true);
     table->setColumnHidden(ColFolder, true);
@@ -148,6 +151,8 @@ void HistoryFile::onDownloadHistoryOK(QDomElement reply, QString statusNumber)
         for (int column = 0; column < ColumnCount; ++column) {
             auto *item = new QTableWidgetItem(texts[column]);
             item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+            if (column == ColFile || column == ColPath)
+                item->setToolTip(texts[column]);
             ui->tbwListHistory->setItem(row, column, item);
         }
     }

@@ -24,6 +24,11 @@ RestoreFlow::~RestoreFlow()
     delete m_dialog;
 }
 
+DialogDownloadFile *RestoreFlow::dialog() const
+{
+    return m_dialog;
+}
+
 QString RestoreFlow::requestText(const QString &hash, const QString &folderId)
 {
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>ripristina</action>"

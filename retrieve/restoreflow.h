@@ -53,7 +53,7 @@ public:
     void abandon();
 
     bool isRunning() const { return m_writer != nullptr; }
-    DialogDownloadFile *dialog() const { return m_dialog; }
+    DialogDownloadFile *dialog() const;
 
 private:
     void closeDialog();
