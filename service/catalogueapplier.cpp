@@ -1,9 +1,10 @@
 #include "service/catalogueapplier.h"
 
+#include "browse/searchindex.h"
+
 #include <QDomNodeList>
 #include <QSqlDriver>
 #include <QSqlQuery>
-#include <QXmlStreamReader>
 
 #include <sqlite3.h>
 
@@ -18,21 +19,8 @@ sqlite3 *handleOf(const QSqlDatabase &db)
     return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
-// Attribute access, the same for a DOM element and a streaming reader's element.
-struct DomAttributes {
-    const QDomElement &e;
-    QString operator()(const char *name) const { return e.attribute(QLatin1String(name)); }
-};
-
-struct StreamAttributes {
-    const QXmlStreamAttributes &a;
-    QStringView operator()(const char *name) const { return a.value(QLatin1String(name)); }
-};
-
-const char *const kFileAttributes[] = {"hash", "hash4k", "last_modified", "filename", "token",
-                                       "idfolder", "username", "tsupdate", "idbuckets",
-                                       "tsconserve", "computer_name"};
-const int kFileFolderColumn = 5;
+// Rows of a body below which the search index always follows row by row.
+const int kMinBulkRows = 1000;
 } // namespace
 
 CatalogueApplier::Statement::Statement(sqlite3 *handle, const char *sql)
@@ -94,85 +82,114 @@ void CatalogueApplier::clearReplacedTables()
     query.exec(QStringLiteral("DELETE FROM metadati"));
 }
 
-template <typename Attributes>
-void CatalogueApplier::bucket(const Attributes &a)
+void CatalogueApplier::countBulkRow()
 {
-    int col = 0;
-    for (const char *name : {"id", "description", "quota", "used", "unit", "div"})
-        m_bucket.text(col++, a(name));
-    m_bucket.run();
-}
-
-template <typename Attributes>
-void CatalogueApplier::policy(const Attributes &a)
-{
-    int col = 0;
-    for (const char *name : {"policie", "idbucket", "description"})
-        m_policy.text(col++, a(name));
-    m_policy.run();
-}
-
-template <typename Attributes>
-void CatalogueApplier::folder(const Attributes &a)
-{
-    m_folder.integer(0, a("id"));
-    int col = 1;
-    for (const char *name : {"name", "groups", "custom", "idbuckets", "idpolicies"})
-        m_folder.text(col++, a(name));
-    m_folder.run();
-}
-
-template <typename Attributes>
-void CatalogueApplier::index(const Attributes &a)
-{
-    m_index.integer(0, a("idmetadato"));
-    m_index.integer(1, a("idfolder"));
-    m_index.text(2, a("name"));
-    m_index.integer(3, a("type"));
-    m_index.integer(4, a("visible"));
-    m_index.integer(5, a("required"));
-    m_index.integer(6, a("custom"));
-    m_index.run();
-}
-
-template <typename Attributes>
-void CatalogueApplier::file(const Attributes &a)
-{
-    for (int col = 0; col < int(std::size(kFileAttributes)); ++col) {
-        if (col == kFileFolderColumn)
-            m_file.integer(col, a(kFileAttributes[col]));
-        else
-            m_file.text(col, a(kFileAttributes[col]));
+    if (m_indexSetAside || m_bulkThreshold == 0 || ++m_bulkRows < kMinBulkRows)
+        return;
+    if (m_bulkThreshold < 0) {
+        // Rebuilding costs about as much as following an eighth of the indexed
+        // texts one by one.
+        m_bulkThreshold = 0;
+        if (SearchIndex::isPresent(m_db)) {
+            QSqlQuery count(m_db);
+            if (count.exec(QStringLiteral("SELECT count(*) FROM search_text")) && count.next())
+                m_bulkThreshold = qMax<qint64>(kMinBulkRows, count.value(0).toLongLong() / 8);
+        }
+        if (m_bulkThreshold == 0)
+            return;
     }
-    m_file.run();
+    if (m_bulkRows >= m_bulkThreshold) {
+        SearchIndex::drop(m_db);
+        m_indexSetAside = true;
+    }
 }
 
-template <typename Attributes>
-void CatalogueApplier::value(const Attributes &a)
+void CatalogueApplier::finish()
 {
-    m_value.text(0, a("key"));
-    m_value.text(1, a("value"));
-    m_value.text(2, a("hash"));
-    m_value.run();
+    if (m_indexSetAside)
+        SearchIndex::ensure(m_db);
+    m_indexSetAside = false;
+}
+
+void CatalogueApplier::row(ReplyDocument::Row row, const QStringView *f)
+{
+    using Row = ReplyDocument::Row;
+    switch (row) {
+    case Row::Value:
+        countBulkRow();
+        m_value.text(0, f[0]);
+        m_value.text(1, f[1]);
+        m_value.text(2, f[2]);
+        m_value.run();
+        break;
+    case Row::File:
+        countBulkRow();
+        for (int col = 0; col < 11; ++col) {
+            if (col == 5) // idfolder
+                m_file.integer(col, f[col]);
+            else
+                m_file.text(col, f[col]);
+        }
+        m_file.run();
+        break;
+    case Row::Index:
+        for (int col = 0; col < 7; ++col) {
+            if (col == 2) // name
+                m_index.text(col, f[col]);
+            else
+                m_index.integer(col, f[col]);
+        }
+        m_index.run();
+        break;
+    case Row::Folder:
+        m_folder.integer(0, f[0]);
+        for (int col = 1; col < 6; ++col)
+            m_folder.text(col, f[col]);
+        m_folder.run();
+        break;
+    case Row::Policy:
+        for (int col = 0; col < 3; ++col)
+            m_policy.text(col, f[col]);
+        m_policy.run();
+        break;
+    case Row::Bucket:
+        for (int col = 0; col < 6; ++col)
+            m_bucket.text(col, f[col]);
+        m_bucket.run();
+        break;
+    }
+}
+
+void CatalogueApplier::domRow(ReplyDocument::Row kind, const QDomElement &element)
+{
+    QString values[16];
+    QStringView views[16];
+    const QList<QLatin1String> &fields = ReplyDocument::fieldsOf(kind);
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        values[i] = element.attribute(fields.at(i));
+        views[i] = values[i];
+    }
+    row(kind, views);
 }
 
 void CatalogueApplier::applyDefinitions(const QDomElement &body)
 {
+    using Row = ReplyDocument::Row;
     if (body.isNull())
         return;
     const QDomNodeList buckets = body.elementsByTagName(QStringLiteral("bucket"));
     for (int i = 0; i < buckets.count(); ++i)
-        bucket(DomAttributes{buckets.at(i).toElement()});
+        domRow(Row::Bucket, buckets.at(i).toElement());
     const QDomNodeList policies = body.elementsByTagName(QStringLiteral("policie"));
     for (int i = 0; i < policies.count(); ++i)
-        policy(DomAttributes{policies.at(i).toElement()});
+        domRow(Row::Policy, policies.at(i).toElement());
     const QDomNodeList folders = body.elementsByTagName(QStringLiteral("folder"));
     for (int i = 0; i < folders.count(); ++i) {
-        const QDomElement f = folders.at(i).toElement();
-        folder(DomAttributes{f});
-        const QDomNodeList indexes = f.elementsByTagName(QStringLiteral("metadato"));
+        const QDomElement folder = folders.at(i).toElement();
+        domRow(Row::Folder, folder);
+        const QDomNodeList indexes = folder.elementsByTagName(QStringLiteral("metadato"));
         for (int j = 0; j < indexes.count(); ++j)
-            index(DomAttributes{indexes.at(j).toElement()});
+            domRow(Row::Index, indexes.at(j).toElement());
     }
 }
 
@@ -182,7 +199,7 @@ void CatalogueApplier::applyFiles(const QDomElement &body)
         return;
     const QDomNodeList files = body.elementsByTagName(QStringLiteral("file"));
     for (int i = 0; i < files.count(); ++i)
-        file(DomAttributes{files.at(i).toElement()});
+        domRow(ReplyDocument::Row::File, files.at(i).toElement());
 }
 
 void CatalogueApplier::applyValues(const QDomElement &body)
@@ -191,27 +208,10 @@ void CatalogueApplier::applyValues(const QDomElement &body)
         return;
     const QDomNodeList values = body.elementsByTagName(QStringLiteral("metadatoValue"));
     for (int i = 0; i < values.count(); ++i)
-        value(DomAttributes{values.at(i).toElement()});
+        domRow(ReplyDocument::Row::Value, values.at(i).toElement());
 }
 
 void CatalogueApplier::begin()
 {
     clearReplacedTables();
-}
-
-void CatalogueApplier::element(QStringView name, const QXmlStreamAttributes &attributes)
-{
-    const StreamAttributes a{attributes};
-    if (name == QLatin1String("metadatoValue"))
-        value(a);
-    else if (name == QLatin1String("file"))
-        file(a);
-    else if (name == QLatin1String("metadato"))
-        index(a);
-    else if (name == QLatin1String("folder"))
-        folder(a);
-    else if (name == QLatin1String("policie"))
-        policy(a);
-    else if (name == QLatin1String("bucket"))
-        bucket(a);
 }

@@ -40,11 +40,21 @@ public:
     void applyFiles(const QDomElement &body);
     void applyValues(const QDomElement &body);
 
-    // Sink: begin() empties the replaced tables, element() writes one row.
+    // Sink: begin() empties the replaced tables, row() writes one row.
     void begin() override;
-    void element(QStringView name, const QXmlStreamAttributes &attributes) override;
+    void row(ReplyDocument::Row row, const QStringView *fields) override;
+
+    // To be called before the transaction commits: brings the file list's
+    // search index up to date if it was set aside during a large body.
+    void finish();
 
 private:
+    // The search index follows every file and index value through triggers,
+    // which cost far more per row than the rows themselves. When a body brings
+    // many rows compared with what the index holds, the index is dropped inside
+    // the transaction and rebuilt in one pass by finish().
+    void countBulkRow();
+
     // One prepared statement; a statement that could not be prepared does nothing.
     class Statement
     {
@@ -63,20 +73,13 @@ private:
         sqlite3_stmt *m_stmt = nullptr;
     };
 
-    template <typename Attributes>
-    void bucket(const Attributes &a);
-    template <typename Attributes>
-    void policy(const Attributes &a);
-    template <typename Attributes>
-    void folder(const Attributes &a);
-    template <typename Attributes>
-    void index(const Attributes &a);
-    template <typename Attributes>
-    void file(const Attributes &a);
-    template <typename Attributes>
-    void value(const Attributes &a);
+    // Writes the row of a DOM element.
+    void domRow(ReplyDocument::Row row, const QDomElement &element);
 
     QSqlDatabase m_db;
+    int m_bulkRows = 0;
+    qint64 m_bulkThreshold = -1; // -1: not computed yet; 0: no index to set aside
+    bool m_indexSetAside = false;
     Statement m_bucket;
     Statement m_policy;
     Statement m_folder;

@@ -1,6 +1,7 @@
 #include "service/kvwconn.h"
 
 #include "app/constants.h"
+#include "browse/searchindex.h"
 #include "service/catalogueapplier.h"
 #include "service/replydocument.h"
 #include "service/sessioncookiejar.h"
@@ -54,15 +55,17 @@ public:
         m_applier->begin();
     }
 
-    void element(QStringView name, const QXmlStreamAttributes &attributes) override
+    void row(ReplyDocument::Row row, const QStringView *fields) override
     {
-        m_applier->element(name, attributes);
+        m_applier->row(row, fields);
     }
 
     void finish(bool commit)
     {
         if (!m_applier)
             return;
+        if (commit)
+            m_applier->finish();
         m_applier.reset();
         if (commit)
             m_database.db.commit();
@@ -257,11 +260,20 @@ void KVWConn::checkIfChangeUser(const QString &username)
         }
         query.finish();
         if (otherUser) {
+            // Emptying the tables row by row through the search index's
+            // triggers would take far longer than building the empty index anew.
+            m_database.db.transaction();
+            const bool indexed = SearchIndex::isPresent(m_database.db);
+            if (indexed)
+                SearchIndex::drop(m_database.db);
             QSqlQuery cleanup(m_database.db);
             cleanup.exec(QStringLiteral("DELETE FROM files"));
             cleanup.exec(QStringLiteral("DELETE FROM metadati_values"));
             cleanup.exec(QStringLiteral("DELETE FROM buckets"));
             cleanup.exec(QStringLiteral("DELETE FROM policies"));
+            if (indexed)
+                SearchIndex::ensure(m_database.db);
+            m_database.db.commit();
             // Rows of the body just read are gone: it must be written again.
             m_appliedBody = QDomElement();
         }
@@ -464,6 +476,7 @@ void KVWConn::onSyncFolder(QDomElement body)
             applier.applyFiles(body);
             applier.applyValues(body);
         }
+        applier.finish();
     }
     m_database.db.commit();
     m_database.closeDB();

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QDomDocument>
 #include <QDomElement>
+#include <QLatin1String>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -23,7 +25,13 @@ class QXmlStreamAttributes;
 class ReplyDocument
 {
 public:
-    // Receives the catalogue elements of a light body in document order.
+    // The catalogue rows a body carries, and the attributes read for each, in
+    // the order of the columns they fill.
+    enum class Row { Bucket, Policy, Folder, Index, File, Value };
+    static const QList<QLatin1String> &fieldsOf(Row row);
+
+    // Receives the catalogue rows of a light body in document order, on the
+    // thread that called parse().
     class CatalogueSink
     {
     public:
@@ -31,10 +39,16 @@ public:
         // The body starts (also called again if the reply has to be read again).
         virtual void begin() = 0;
         // A "bucket", "policie", "folder", "metadato" (only below a "folder"),
-        // "file" or "metadatoValue" element anywhere below the body.
-        virtual void element(QStringView name, const QXmlStreamAttributes &attributes) = 0;
+        // "file" or "metadatoValue" element anywhere below the body: its
+        // attributes in the order of fieldsOf(row); a missing one is empty.
+        virtual void row(Row row, const QStringView *fields) = 0;
     };
 
+    // Where the reader itself hands each catalogue element while reading.
+    class ElementSink;
+
+    // With a sink, the reply is read on a worker thread while the sink writes
+    // the rows already read on this one.
     static ReplyDocument parse(const QByteArray &bytes, bool allowLight, CatalogueSink *sink = nullptr);
 
     bool isValid() const { return m_valid; }
@@ -58,7 +72,8 @@ public:
     static bool needsDecoding(const QByteArray &bytes);
 
 private:
-    bool build(const QByteArray &bytes, bool decode, bool allowLight, CatalogueSink *sink, bool *skippedComplex);
+    static ReplyDocument parseHere(const QByteArray &bytes, bool allowLight, ElementSink *sink);
+    bool build(const QByteArray &bytes, bool decode, bool allowLight, ElementSink *sink, bool *skippedComplex);
 
     bool m_valid = false;
     QDomDocument m_document;

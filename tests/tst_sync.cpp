@@ -2,6 +2,7 @@
 // the catalogue (replaced and merged tables, idempotence, user change, cursor),
 // and the reply reader that leaves bulky elements out of the DOM.
 
+#include "browse/searchindex.h"
 #include "service/catalogueapplier.h"
 #include "service/kvwconn.h"
 #include "service/replydocument.h"
@@ -219,6 +220,57 @@ private slots:
         QVERIFY(dom.join(QString()).contains(QStringLiteral("h2||||T|0|")));
         QVERIFY(dom.join(QString()).contains(QStringLiteral("metadati:70|7|N|0|0|0|0;80|8||0|0|0|0")));
         QVERIFY(!dom.join(QString()).contains(QStringLiteral("fuori")));
+    }
+
+    void searchIndexFollowsSmallAndLargeBodies()
+    {
+        Database database;
+        database.openDB();
+        QVERIFY(SearchIndex::ensure(database.db));
+        database.closeDB();
+        const auto body = [](int files, const QString &tag) {
+            QString xml = QStringLiteral("<response><statusnumber>5</statusnumber><body><folder id='7' name='F'/>");
+            for (int i = 0; i < files; ++i)
+                xml += QStringLiteral("<file hash='%1%2' idfolder='7' token='T' filename='atto %2.pdf' computer_name='pc'/>"
+                                      "<metadatoValue key='70' value='%1 valore %2' hash='%1%2'/>").arg(tag).arg(i);
+            return (xml + QStringLiteral("</body></response>")).toUtf8();
+        };
+        // What a rebuild from the catalogue gives, to compare with what the sync left.
+        const auto indexed = [] {
+            QStringList texts = rows(QStringLiteral("search_text"), QStringLiteral("hash, kind, ref, value"));
+            Database db;
+            db.openDB();
+            SearchIndex::drop(db.db);
+            SearchIndex::ensure(db.db);
+            db.closeDB();
+            return qMakePair(texts, rows(QStringLiteral("search_text"), QStringLiteral("hash, kind, ref, value")));
+        };
+        KVWConn conn(nullptr);
+        for (const auto &[files, tag] : {qMakePair(20, QStringLiteral("a")), qMakePair(1500, QStringLiteral("b")),
+                                         qMakePair(30, QStringLiteral("c"))}) {
+            const QByteArray xml = body(files, tag);
+            Database db;
+            db.openDB();
+            db.db.transaction();
+            {
+                CatalogueApplier applier(db.db);
+                ReplyDocument::parse(xml, true, &applier);
+                applier.finish();
+            }
+            db.db.commit();
+            QVERIFY(SearchIndex::isPresent(db.db));
+            db.closeDB();
+            const auto [afterSync, rebuilt] = indexed();
+            QCOMPARE(afterSync, rebuilt);
+            QVERIFY(afterSync.filter(QStringLiteral("|2|70|") + tag + QStringLiteral(" valore ")).size() == files);
+        }
+        // Another user's rows go, and so does their text in the index.
+        exec(QStringLiteral("UPDATE files SET username = 'rossi'"));
+        conn.checkIfChangeUser(QStringLiteral("demo"));
+        database.openDB();
+        QVERIFY(SearchIndex::isPresent(database.db));
+        database.closeDB();
+        QCOMPARE(rows(QStringLiteral("search_text")), QStringList());
     }
 
     void replyReaderKeepsWhatTheWindowsRead()
