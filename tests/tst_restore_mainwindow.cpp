@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QPushButton>
@@ -67,6 +68,7 @@ class TestRestoreMainWindow : public QObject
     std::unique_ptr<QTemporaryDir> out;
     CoreMain *window = nullptr;
     QTableView *table = nullptr;
+    PreservedFile windowsFile;
 
     bool signIn(const QString &user, const QString &password)
     {
@@ -112,6 +114,10 @@ private slots:
         QVERIFY2(service.start(), qPrintable(service.errorString()));
         QDir(Database::dataDirectory()).removeRecursively();
         Setting().saveSetting("url", service.baseUrl());
+        // A file preserved from another system, its path stored with "\\".
+        ServiceClient client(service.baseUrl());
+        QCOMPARE(client.login("demo", "Tavrel2026").status, QStringLiteral("1"));
+        windowsFile = preserveFile(client, 201, "ricevuta scansionata", "C:\\Documenti\\Ricevute\\ricevuta.txt");
         prompts = std::make_unique<PromptRecorder>();
         window = new CoreMain;
         table = child<QTableView>(window, "tbwFile");
@@ -260,6 +266,34 @@ private slots:
         ServiceClient browser(service.baseUrl());
         QVERIFY(browser.get(pages->opened.first().toString(QUrl::RemoveScheme | QUrl::RemoveAuthority))
                     .raw.contains(token.toUtf8()));
+    }
+
+    void pathStoredWithBackslashesSuggestsItsLastComponent()
+    {
+        auto *profiles = child<QComboBox>(window, "cbBuckets");
+        const int personal = profiles->findData("PRF-PERSONALE");
+        QVERIFY(personal >= 0);
+        profiles->setCurrentIndex(personal);
+        QVERIFY(QTest::qWaitFor([&] {
+            for (int r = 0; table->model() && r < table->model()->rowCount(); ++r) {
+                table->selectRow(r);
+                if (window->selectedFileData(0) == windowsFile.hash)
+                    return true;
+            }
+            return false;
+        }, 20000));
+        const QString target = out->filePath("ricevuta.txt");
+        prompts->answerNext(target);
+        click("btmRipristina");
+        QCOMPARE(prompts->calls().first().dir, QDir::homePath() + "/ricevuta.txt");
+        QVERIFY(waitForBoxes(1));
+        QCOMPARE(boxes(), QStringList{"information|Scarica file|File scaricato"});
+        QCOMPARE(readAll(target), windowsFile.content);
+        // Back to the first profile, once its synchronisation is over.
+        QSignalSpy synced(window->connection(), &KVWConn::syncCategorieOK);
+        profiles->setCurrentIndex(profiles->findData("PRF-AZIENDA"));
+        QVERIFY(synced.wait(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(table->model()->rowCount() >= 2, 20000);
     }
 
     void exhibitionRefusedOrUnreachable()
