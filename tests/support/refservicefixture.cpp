@@ -4,6 +4,10 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #ifndef TAVREL_REFSERVICE_BIN
 #define TAVREL_REFSERVICE_BIN ""
 #endif
@@ -65,6 +69,14 @@ bool RefServiceFixture::launch(int port)
     args << m_extraArgs;
 
     m_process = std::make_unique<QProcess>();
+    // A test that crashes never runs this fixture's destructor: the service
+    // then goes with it instead of lingering on its port.
+    const pid_t testPid = ::getpid();
+    m_process->setChildProcessModifier([testPid] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != testPid)
+            ::_exit(1);
+    });
     // The service's diagnostics go straight to the test's own stderr.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process->start(binary, args);
