@@ -23,6 +23,7 @@
 #include <QHeaderView>
 #include <QHostInfo>
 #include <QHttpMultiPart>
+#include <QNetworkReply>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSqlQuery>
@@ -148,10 +149,15 @@ ConservaFileDialog::ConservaFileDialog(QString path, QNetworkCookieJar *jar, QSt
 ConservaFileDialog::~ConservaFileDialog()
 {
     delete m_categorie;
-    // The connection goes first, ending whatever it still had in flight.
-    if (m_conn)
+    // Nothing the connection still reports reaches this dialog any more. The
+    // connection itself goes once the network layer has finished delivering
+    // what it queued for its replies; that ends whatever it had in flight.
+    if (m_conn) {
         disconnect(m_conn.get(), nullptr, this, nullptr);
-    m_conn.reset();
+        if (QNetworkReply *reply = m_conn->currentReply())
+            reply->abort();
+        m_conn.release()->deleteLater();
+    }
 }
 
 DialogUploadFile *ConservaFileDialog::uploadWindow() const
