@@ -1,5 +1,5 @@
 // Exhibition against the reference service, from the history window: the page
-// opened with a one-time code, refusals, a network failure, and the page
+// opened with a one-time code, re-login, a network failure, and the page
 // address built from the current service address.
 
 #include "app/constants.h"
@@ -133,20 +133,6 @@ private slots:
         clickExhibit(*window);
         QTRY_COMPARE_WITH_TIMEOUT(pages->opened.size(), 2, 20000);
         QVERIFY(QUrlQuery(pages->opened.last()).queryItemValue("unique_code") != code);
-    }
-
-    void refusalIsShownWithTheServiceDescription()
-    {
-        auto window = openHistory(0);
-        QVERIFY(window);
-        QVERIFY(service.failNext("getexhibitorconfig", CODE_EXHIBITOR_KO, "Documento non esibibile"));
-        clickExhibit(*window);
-        QTRY_COMPARE_WITH_TIMEOUT(prompts->count(), 1, 20000);
-        QCOMPARE(prompts->describe(),
-                 QStringList{"critical|Esibisci file|Si è verificato un errore durante l'esibizione del file: "
-                             "Documento non esibibile"});
-        QVERIFY(!window->exhibitor()->isVisible());
-        QVERIFY(pages->opened.isEmpty());
     }
 
     void expiredSessionSignsInAgainAndExhibits()
