@@ -21,7 +21,12 @@
 void CoreMain::wireConserve()
 {
     connect(ui->btmConserva, &QAbstractButton::clicked, this, &CoreMain::showConserveDialog);
-    connect(actConserva, &QAction::triggered, this, &CoreMain::showConserveDialog);
+    // The tray menu is filled after the wiring: its "Conserva file" entry is
+    // recognised when the menu reports it triggered.
+    connect(&menuSystray, &QMenu::triggered, this, [this](QAction *action) {
+        if (action && action == actConserva)
+            showConserveDialog();
+    });
     connect(ui->btmSostituisci, &QAbstractButton::clicked, this, &CoreMain::onSostituisciClick);
     connect(actRettifica, &QAction::triggered, this, &CoreMain::onSostituisciClick);
 }
@@ -99,6 +104,7 @@ void CoreMain::resetWinConserve()
     }
     pathFileConserve.clear();
     choosingFile = false;
+    refreshListFile();
     syncCategorie();
 }
 
@@ -128,21 +134,14 @@ void CoreMain::onSelectFile(QString path)
     if (proxy)
         found = proxy->mapFromSource(found);
     ui->tbwFile->selectRow(found.row());
-    if (!detailsShown) {
-        ui->tbwMetadati->show();
-        detailsShown = true;
-        ui->btmHideDetail->setText(tr("Chiudi Dettagli"));
-    }
+    if (!detailsShown)
+        showHideDetail();
     ui->tbwFile->scrollTo(found, QAbstractItemView::PositionAtTop);
 }
 
 void CoreMain::onSostituisciClick()
 {
-    const QModelIndexList selected =
-        ui->tbwFile->selectionModel() ? ui->tbwFile->selectionModel()->selectedIndexes() : QModelIndexList();
-    if (selected.isEmpty())
-        return;
-    const QString previousHash = selected.first().siblingAtColumn(0).data().toString();
+    const QString previousHash = selectedFileData(0);
     if (previousHash.isEmpty())
         return;
     const QString path = Prompts::openFileName(this, tr("Seleziona un file"), QDir::homePath());
@@ -169,5 +168,5 @@ void CoreMain::onSostituzioneCompleted()
         disconnect(winConserve, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
         winConserve = nullptr;
     }
-    syncCategorie();
+    refreshListFile();
 }
