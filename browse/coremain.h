@@ -199,6 +199,7 @@ public:
 
 private:
     void wireList();
+    void setupFileColumns();
     class ListFileDelegate *listModel = nullptr;
     class QSortFilterProxyModel *proxyModel = nullptr;
     class MetaDataDetailDelegate *detailModel = nullptr;

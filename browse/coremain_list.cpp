@@ -112,6 +112,9 @@ void CoreMain::refreshListFile()
         query.exec();
         model->setQuery(std::move(query));
     }
+    // Every row is read before the proxy and the table see the model, so they
+    // take the whole list at once instead of growing with each batch.
+    fetchAll(model);
     static const char *const headers[] = {"Hash", "File", "Computer name", "Percorso", "Classi",
                                           "Conservato il", "Token", "IdFolder", "Hash4k"};
     for (int column = 0; column < int(std::size(headers)); ++column)
@@ -133,9 +136,7 @@ void CoreMain::refreshListFile()
     connect(ui->tbwFile->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CoreMain::onSelectedFile);
 
-    for (int column : {FileListQuery::Hash, FileListQuery::Token, FileListQuery::ClassId, FileListQuery::Hash4k})
-        ui->tbwFile->hideColumn(column);
-    setFileColumnWidths();
+    setupFileColumns();
     ui->tbwFile->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->tbwFile->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tbwFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -150,8 +151,13 @@ void CoreMain::refreshListFile()
     delete detailModel;
     detailModel = details;
     ui->hwBottoniera->hide();
+}
 
-    fetchAll(listModel);
+void CoreMain::setupFileColumns()
+{
+    for (int column = 0; column < listModel->columnCount(); ++column)
+        ui->tbwFile->setColumnHidden(column, column == FileListQuery::Hash || column >= FileListQuery::Token);
+    setFileColumnWidths();
 }
 
 void CoreMain::onFilterList(QString text)
@@ -164,9 +170,16 @@ void CoreMain::onFilterList(QString text)
         SearchIndex::ensure(catalogue.db());
         QSqlQuery query = FileListQuery::list(catalogue.db(), pathPattern, idBucket, text);
         query.exec();
+        // The proxy lets go of the model while it reads every row, then takes
+        // the whole result at once.
+        proxyModel->setSourceModel(nullptr);
         listModel->setQuery(std::move(query));
         listModel->setSearchText(text);
         fetchAll(listModel);
+        proxyModel->setSourceModel(listModel);
+        connect(ui->tbwFile->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &CoreMain::onSelectedFile, Qt::UniqueConnection);
+        setupFileColumns();
 
         detailModel->clear();
         detailModel->setSearchText(text);

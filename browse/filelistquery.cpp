@@ -21,21 +21,47 @@ QString closing()
         + QStringLiteral(" DESC");
 }
 
+// The longest run of characters of `word` that are not LIKE wildcards.
+QString longestLiteralRun(const QString &word)
+{
+    QString best, run;
+    for (const QChar c : word) {
+        if (c == QLatin1Char('%') || c == QLatin1Char('_')) {
+            run.clear();
+        } else {
+            run += c;
+            if (run.size() > best.size())
+                best = run;
+        }
+    }
+    return best;
+}
+
 // Hashes with at least one searchable text containing the word: path and
 // computer name of any of its rows, any index value whose index is defined,
-// and the name of the class of any of its rows. Three bound copies of the word.
-QString matchesOf(const QString &word)
+// and the name of the class of any of its rows. Appends its bound values.
+//
+// When the word has three literal characters in a row, the trigram index gives
+// the candidate texts: every text that contains the word contains that run
+// (the index folds case at least as widely as LIKE does), and LIKE on the
+// candidates keeps exactly the texts the word matches. Otherwise every text is
+// tested.
+QString matchesOf(const QString &word, QVariantList &values)
 {
     QString texts = QStringLiteral("SELECT s.hash FROM search_text s WHERE ");
-    if (FileListQuery::indexable(word))
-        texts += QStringLiteral("s.id IN (SELECT rowid FROM search_fts WHERE search_fts.value LIKE '%' || ? || '%') AND ");
-    else
-        texts += QStringLiteral("? IS NOT NULL AND ");
+    const QString run = longestLiteralRun(word);
+    if (run.size() >= 3) {
+        texts += QStringLiteral("s.id IN (SELECT rowid FROM search_fts WHERE search_fts MATCH ?) AND ");
+        QString phrase = run;
+        phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        values << QVariant(QLatin1Char('"') + phrase + QLatin1Char('"'));
+    }
     texts += QStringLiteral("s.value LIKE '%' || ? || '%' "
                             "AND (s.kind < 2 OR EXISTS (SELECT 1 FROM metadati m WHERE m.idmetadato = s.ref))");
+    values << QVariant(word) << QVariant(word);
     return QStringLiteral("SELECT hash FROM (") + texts
-        + QStringLiteral(" UNION SELECT f.hash FROM folders d JOIN files f ON f.folderid = d.idfolder "
-                         "WHERE d.name LIKE '%' || ? || '%')");
+        + QStringLiteral(" UNION SELECT f.hash FROM files f WHERE f.folderid IN "
+                         "(SELECT idfolder FROM folders WHERE name LIKE '%' || ? || '%'))");
 }
 
 } // namespace
@@ -52,26 +78,74 @@ QStringList FileListQuery::words(const QString &text)
 
 bool FileListQuery::indexable(const QString &word)
 {
-    int run = 0;
-    for (const QChar c : word) {
-        if (c == QLatin1Char('%') || c == QLatin1Char('_')) {
-            run = 0;
-        } else if (++run >= 3) {
-            return true;
-        }
-    }
-    return false;
+    return longestLiteralRun(word).size() >= 3;
 }
 
-QString FileListQuery::listStatement(const QStringList &words)
+int FileListQuery::s_candidateLimit = 5000;
+
+void FileListQuery::setCandidateLimit(int texts)
 {
+    s_candidateLimit = texts;
+}
+
+bool FileListQuery::fewCandidates(const QSqlDatabase &db, const QStringList &words)
+{
+    QString best;
+    for (const QString &word : words) {
+        const QString run = longestLiteralRun(word);
+        if (run.size() > best.size())
+            best = run;
+    }
+    if (best.size() < 3)
+        return false;
+    best.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM search_fts WHERE search_fts MATCH ? LIMIT ?)"));
+    query.addBindValue(QLatin1Char('"') + best + QLatin1Char('"'));
+    query.addBindValue(s_candidateLimit);
+    return query.exec() && query.next() && query.value(0).toInt() < s_candidateLimit;
+}
+
+QString FileListQuery::listStatement(const QStringList &words, QVariantList *values, bool fewCandidates)
+{
+    QVariantList ignored;
+    QVariantList &bound = values ? *values : ignored;
     if (words.isEmpty())
         return selectColumns() + closing();
+
+    QStringList indexed, scanned;
+    for (const QString &word : words)
+        (indexable(word) ? indexed : scanned) << word;
+
     QString sub;
-    for (const QString &word : words) {
-        if (!sub.isEmpty())
-            sub += QStringLiteral(" INTERSECT ");
-        sub += matchesOf(word);
+    if (indexed.isEmpty() || scanned.isEmpty() || !fewCandidates) {
+        // Each word gives its own set of files; a short word scans the texts.
+        for (const QString &word : words) {
+            if (!sub.isEmpty())
+                sub += QStringLiteral(" INTERSECT ");
+            sub += matchesOf(word, bound);
+        }
+    } else {
+        // The indexed words give a few candidates; a short word is then only
+        // looked for among the texts and classes of each candidate.
+        QString candidates;
+        for (const QString &word : indexed) {
+            if (!candidates.isEmpty())
+                candidates += QStringLiteral(" INTERSECT ");
+            candidates += matchesOf(word, bound);
+        }
+        sub = QStringLiteral("SELECT c.hash FROM (") + candidates + QStringLiteral(") c");
+        QString separator = QStringLiteral(" WHERE ");
+        for (const QString &word : scanned) {
+            sub += separator
+                + QStringLiteral("(EXISTS (SELECT 1 FROM search_text s WHERE s.hash = c.hash "
+                                 "AND s.value LIKE '%' || ? || '%' "
+                                 "AND (s.kind < 2 OR EXISTS (SELECT 1 FROM metadati m WHERE m.idmetadato = s.ref))) "
+                                 "OR EXISTS (SELECT 1 FROM files f JOIN folders d ON d.idfolder = f.folderid "
+                                 "WHERE f.hash = c.hash AND d.name LIKE '%' || ? || '%'))");
+            bound << QVariant(word) << QVariant(word);
+            separator = QStringLiteral(" AND ");
+        }
     }
     return selectColumns() + QStringLiteral("AND (files.hash IN (") + sub + QStringLiteral(")) ") + closing();
 }
@@ -81,17 +155,20 @@ QSqlQuery FileListQuery::list(const QSqlDatabase &db, const QString &pathPattern
 {
     QSqlQuery query(db);
     const QStringList found = words(text);
+    QVariantList values;
     // Text given but no word in it (only spaces): nothing matches.
     if (!text.isEmpty() && found.isEmpty()) {
         query.prepare(selectColumns() + QStringLiteral("AND 0 ") + closing());
     } else {
-        query.prepare(listStatement(found));
-        for (const QString &word : found) {
-            query.addBindValue(word);
-            query.addBindValue(word);
-            query.addBindValue(word);
-        }
+        // Only a search that mixes short and indexed words has a choice to make.
+        bool shortWords = false, indexedWords = false;
+        for (const QString &word : found)
+            (indexable(word) ? indexedWords : shortWords) = true;
+        const bool few = !(shortWords && indexedWords) || fewCandidates(db, found);
+        query.prepare(listStatement(found, &values, few));
     }
+    for (const QVariant &value : values)
+        query.addBindValue(value);
     query.addBindValue(pathPattern);
     query.addBindValue(profileId);
     return query;

@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 // The statements of the preserved-file list: the whole list of a profile, its
 // word search and the details of one file. Every value (path pattern, profile
@@ -44,7 +45,19 @@ public:
     static bool indexable(const QString &word);
 
     // Statement texts, for tests.
-    static QString listStatement(const QStringList &words);
+    // `fewCandidates`: the words of the index find few enough texts that the
+    // short words are best looked for file by file among them.
+    static QString listStatement(const QStringList &words, QVariantList *values = nullptr,
+                                 bool fewCandidates = true);
+
+    // True when the longest literal run of `words` occurs in fewer texts than
+    // the candidate limit (default 5000). Either way the rows are the same;
+    // only the work differs.
+    static bool fewCandidates(const QSqlDatabase &db, const QStringList &words);
+    static void setCandidateLimit(int texts);
+
+private:
+    static int s_candidateLimit;
     static QString literalStatement(const QString &text);
 };
 

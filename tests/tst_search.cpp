@@ -261,6 +261,10 @@ private slots:
         database.db.commit();
 
         QCOMPARE(hashes(fast("fantasma")), QStringList{});
+        QVERIFY(FileListQuery::fewCandidates(database.db, {"Rossi", "x"}));
+        FileListQuery::setCandidateLimit(1);
+        QVERIFY(!FileListQuery::fewCandidates(database.db, {"Rossi", "x"}));
+        FileListQuery::setCandidateLimit(5000);
         int nonEmpty = 0;
         for (int i = 0; i < 150; ++i) {
             QStringList words;
@@ -276,7 +280,12 @@ private slots:
                 + words.join(random.bounded(6) == 0 ? QStringLiteral("  ") : QStringLiteral(" "));
             for (const QString profile : {"P1", "P'2"}) {
                 const Rows expected = literal(text, profile);
-                QCOMPARE(fast(text, profile), expected);
+                // Short words looked for among the candidates, or scanned.
+                for (const int limit : {5000, 1}) {
+                    FileListQuery::setCandidateLimit(limit);
+                    QCOMPARE(fast(text, profile), expected);
+                }
+                FileListQuery::setCandidateLimit(5000);
                 nonEmpty += expected.isEmpty() ? 0 : 1;
             }
         }
