@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QSortFilterProxyModel>
 #include <QSqlQuery>
@@ -188,8 +187,6 @@ int main(int argc, char *argv[])
     SearchIndex::ensure(database.db);
     std::printf("search index built in %lld ms\n", timer.elapsed());
     database.closeDB();
-    if (!qEnvironmentVariableIsEmpty("BENCH_KEEP_DB"))
-        QFile::copy(Database::databasePath(), qEnvironmentVariable("BENCH_KEEP_DB"));
 
     // Searches a user types: names, places, topics, numbers, an apostrophe, one
     // to three words. A word of fewer than three letters has no trigram: next to
