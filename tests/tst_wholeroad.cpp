@@ -94,7 +94,7 @@ class TestWholeRoad : public QObject
 {
     Q_OBJECT
 
-    RefServiceFixture service{QStringLiteral(TAVREL_FIXTURES_DIR "/conserva_seed.json")};
+    RefServiceFixture service{QStringLiteral(TAVREL_FIXTURES_DIR "/wholeroad_seed.json")};
     QString shots;
     int step = 0;
 
