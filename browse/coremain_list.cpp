@@ -5,6 +5,7 @@
 #include "browse/coremain.h"
 
 #include "browse/dateformatdelegate.h"
+#include "browse/filelistproxy.h"
 #include "browse/filelistquery.h"
 #include "browse/htmlitemdelegate.h"
 #include "browse/listfiledelegate.h"
@@ -121,10 +122,8 @@ void CoreMain::refreshListFile()
         model->setHeaderData(column, Qt::Horizontal, tr(headers[column]));
     ui->tbwFile->horizontalHeader()->show();
 
-    auto *proxy = new QSortFilterProxyModel(this);
+    auto *proxy = new FileListProxy(this);
     proxy->setSourceModel(model);
-    // Sort on the texts as read, not on their highlighting markup.
-    proxy->setSortRole(ListFileDelegate::PlainRole);
 
     QItemSelectionModel *oldSelection = ui->tbwFile->selectionModel();
     ui->tbwFile->setModel(proxy);

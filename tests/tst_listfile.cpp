@@ -216,6 +216,13 @@ private slots:
         const QStringList second = column(FileListQuery::FileName);
         QVERIFY(first == byName || second == byName);
         QCOMPARE(second, QStringList({first.at(1), first.at(0)}));
+        // The date column sorts by time, both ways.
+        const QStringList newestFirst{"2026-01-29 08:15:40", "2026-01-15 10:02:11"};
+        emit header->sectionClicked(FileListQuery::Preserved);
+        const QStringList dates = column(FileListQuery::Preserved);
+        emit header->sectionClicked(FileListQuery::Preserved);
+        QCOMPARE(column(FileListQuery::Preserved), QStringList({dates.at(1), dates.at(0)}));
+        QVERIFY(dates == newestFirst || column(FileListQuery::Preserved) == newestFirst);
         // The computer-name column sorts by the text as read.
         emit header->sectionClicked(FileListQuery::ComputerName);
         const QStringList computers = column(FileListQuery::ComputerName);
