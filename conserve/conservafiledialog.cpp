@@ -500,6 +500,9 @@ void ConservaFileDialog::onUploadFileOK(QDomElement body, QString)
             m_valueWidgets.append(date);
             row->addWidget(date);
             row->addStretch();
+        } else {
+            // An index of a kind this client does not edit: its name only.
+            row->addStretch();
         }
         rows->addLayout(row);
     }

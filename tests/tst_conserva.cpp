@@ -1,6 +1,9 @@
 // The preservation dialog against the reference service: class choice, upload,
 // index form, conserve request, and every way it can end.
 
+#include "admin/categorie.h"
+#include "admin/classlistmodel.h"
+#include "admin/metadaticategories.h"
 #include "app/prompts.h"
 #include "conserve/calendarwidget.h"
 #include "conserve/conservafiledialog.h"
@@ -600,6 +603,34 @@ private slots:
         QCOMPARE(prompts->describe(), QStringList{"critical|Campo obbligatorio|Devi selezionare una classe"});
         QVERIFY(child<QPushButton>(dialog, "btmStartUpload")->isEnabled());
         QCOMPARE(dialog->currentPage(), int(ConservaFileDialog::PageClass));
+    }
+
+    void manageClassesHidesTheDialogUntilTheClassesWindowCloses()
+    {
+        ConservaFileDialog *dialog = open(newFile(QStringLiteral("classi.txt")));
+        QVERIFY(listsReady(dialog));
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOpenCateg"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        Categorie *classes = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *c = qobject_cast<Categorie *>(w); c && c->isVisible())
+                classes = c;
+        QVERIFY(classes);
+        QCOMPARE(classes->model()->profile(), QStringLiteral("P-CARLA"));
+        QSignalSpy synced(classes->connection(), &KVWConn::syncCategorieOK);
+        QVERIFY(synced.wait(20000));
+        // Meanwhile a class appears in the catalogue: the lists are read again.
+        Database database;
+        database.openDB();
+        {
+            QSqlQuery query(database.db);
+            query.exec("INSERT INTO folders (idfolder, name, groups, idbuckets) VALUES (99, 'Nuova classe', 'Legale', "
+                       "'P-CARLA')");
+        }
+        database.closeDB();
+        QTest::mouseClick(child<QPushButton>(classes, "btmClose"), Qt::LeftButton);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(column(child<QTableView>(dialog, "twListCateg")->model(), 1).contains("Nuova classe"));
     }
 
     void closingAsksFirstAndCancelKeepsTheDialog()
