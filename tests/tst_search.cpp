@@ -159,15 +159,6 @@ private slots:
         QVERIFY(fast(QStringLiteral("rossi"), QString()).isEmpty());
     }
 
-    void listColumns()
-    {
-        const Rows rows = fast(QStringLiteral("contratto"));
-        QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.first(), (QStringList{"h2", "/home/demo/contratto.txt", "ufficio-legale",
-                                            "/home/demo/contratto.txt", "Contratti", "2026-01-29 08:15:40",
-                                            "tokh2", "2"}));
-    }
-
     // Every kind of change to the catalogue reaches the index in the writer's
     // own statement.
     void changesReachTheIndex()
