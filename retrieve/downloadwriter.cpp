@@ -6,10 +6,14 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
 DownloadWriter::DownloadWriter(const QString &target, QObject *parent)
     : QObject(parent)
     , m_target(target)
-    , m_file(target)
 {
 }
 
@@ -20,13 +24,24 @@ DownloadWriter::~DownloadWriter()
 
 bool DownloadWriter::open()
 {
-    // The temporary file is made in the target's folder, so the final rename
-    // never crosses file systems and never leaves a half-copied file behind.
-    m_file.setDirectWriteFallback(false);
-    if (m_target.isEmpty() || QFileInfo(m_target).isDir() || !m_file.open(QIODevice::WriteOnly)) {
-        m_error = m_target.isEmpty() || QFileInfo(m_target).isDir()
-                      ? tr("il percorso non indica un file")
-                      : m_file.errorString();
+    const QFileInfo info(m_target);
+    if (m_target.isEmpty() || info.isDir()) {
+        m_error = tr("il percorso non indica un file");
+        m_failed = true;
+        return false;
+    }
+    // Replacing a file is refused where writing to it would be.
+    if (info.exists() && !info.isWritable()) {
+        m_error = tr("il file esistente non è scrivibile");
+        m_failed = true;
+        return false;
+    }
+    // In the target's folder, so the final rename never crosses file systems.
+    m_file.setFileTemplate(info.absolutePath() + QStringLiteral("/.") + info.fileName()
+                           + QStringLiteral(".XXXXXX.part"));
+    m_file.setAutoRemove(true);
+    if (!m_file.open()) {
+        m_error = m_file.errorString();
         m_failed = true;
         return false;
     }
@@ -99,7 +114,6 @@ void DownloadWriter::fail(const QString &error)
     if (!m_failed)
         m_error = error;
     m_failed = true;
-    m_file.cancelWriting();
 }
 
 DownloadWriter::Outcome DownloadWriter::finish(QNetworkReply *reply)
@@ -115,24 +129,43 @@ DownloadWriter::Outcome DownloadWriter::finish(QNetworkReply *reply)
         return Outcome::NetworkError;
     }
     drain();
+    if (!m_failed && !m_file.flush())
+        fail(m_file.errorString());
     if (m_failed) {
         discard();
         return Outcome::WriteError;
     }
     m_done = true;
-    if (!m_file.commit()) {
-        m_error = m_file.errorString();
+
+    // The replaced file's permissions carry over; a new file gets the usual
+    // ones for this user rather than the temporary file's private ones.
+    struct stat existing;
+    mode_t mode;
+    if (::stat(QFile::encodeName(m_target).constData(), &existing) == 0) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(m_file.handle(), mode);
+
+    if (::rename(QFile::encodeName(m_file.fileName()).constData(), QFile::encodeName(m_target).constData()) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
         m_failed = true;
+        discard();
         return Outcome::WriteError;
     }
+    m_file.setAutoRemove(false);
+    m_file.close();
     return Outcome::Written;
 }
 
 void DownloadWriter::discard()
 {
     m_done = true;
-    if (m_file.isOpen()) {
-        m_file.cancelWriting();
-        m_file.commit(); // with writing cancelled this only removes the temporary file
+    if (m_file.isOpen() && m_file.autoRemove()) {
+        m_file.close();
+        m_file.remove();
     }
 }

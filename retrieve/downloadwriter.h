@@ -3,16 +3,18 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QString>
 
 class QNetworkReply;
 
 // Writes a restored file to the path the user chose, without ever putting a
-// good file at risk: the bytes go, as they arrive, to a temporary file beside
-// the target, and only a complete transfer that was written in full replaces
-// the target (one rename). A failed, refused or cancelled transfer leaves the
-// target as it was and removes the temporary file.
+// good file at risk: the bytes go, as they arrive, to a hidden temporary file
+// beside the target, and only a complete transfer that was written in full
+// replaces the target, by one rename. A failed, refused or cancelled transfer
+// leaves the target as it was and removes the temporary file. The file is not
+// forced to disk before the rename: the replacement is atomic for every
+// program, and the file system orders the data before a replacing rename.
 //
 // Only a reply with HTTP status 200 carries the file; any other reply is left
 // unread for the connection, which parses an error document from it.
@@ -25,7 +27,7 @@ public:
     // The reply's read buffer while streaming: the network layer stops reading
     // from the socket while this much is waiting, so memory stays bounded
     // whatever the file's size.
-    static constexpr qint64 ReadBufferSize = 4 * 1024 * 1024;
+    static constexpr qint64 ReadBufferSize = 2 * 1024 * 1024;
 
     explicit DownloadWriter(const QString &target, QObject *parent = nullptr);
     ~DownloadWriter() override;
@@ -55,7 +57,7 @@ private:
     void fail(const QString &error);
 
     QString m_target;
-    QSaveFile m_file;
+    QTemporaryFile m_file;
     QPointer<QNetworkReply> m_reply;
     qint64 m_written = 0;
     bool m_failed = false;

@@ -121,6 +121,7 @@ private slots:
         QCOMPARE(boxes(), QStringList{success});
         QCOMPARE(sha1Hex(readAll(target)), versions.first().hash);
         QCOMPARE(entriesOf(out->path()), QStringList{"copia.bin"});
+        QVERIFY(QFile::permissions(target) & QFile::ReadOther); // not private like a temporary file
         QVERIFY(!window->connection()->downloadMode());
         QTRY_VERIFY(!window->restore()->dialog());
     }
@@ -134,12 +135,17 @@ private slots:
         QVERIFY(existing.open(QIODevice::WriteOnly));
         existing.write(QByteArray(10 * 1024 * 1024, 'v')); // longer than the version
         existing.close();
+        const QFile::Permissions kept = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(target, kept));
         prompts->answerNext(target);
         clickRestore(*window);
         QVERIFY(waitForOutcome());
         QCOMPARE(boxes(), QStringList{success});
         QCOMPARE(readAll(target), versions.last().content);
         QCOMPARE(entriesOf(out->path()), QStringList{"atto v3.bin"});
+        // The owner's choice survives: group may read, others may not.
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+        QCOMPARE(QFile::permissions(target) & others, QFile::Permissions(QFile::ReadGroup));
     }
 
     void cancelWritesNothingAndKeepsTheExistingFile()
