@@ -5,7 +5,7 @@
 
 namespace {
 
-const char *const kIndexes[] = {"search_text_key", "search_files_folder"};
+const char *const kIndexes[] = {"search_text_key", "search_files_folder", "search_files_time"};
 
 const char *const kTriggers[] = {"search_text_ai",  "search_text_ad",  "search_files_ai",
                                  "search_files_ad", "search_files_au", "search_values_ai",
@@ -20,6 +20,10 @@ const char *const kCreate[] = {
     "CREATE INDEX search_text_key ON search_text (hash, kind, ref)",
     // The files of the classes whose name matches a word.
     "CREATE INDEX search_files_folder ON files (folderid)",
+    // The lists come newest first: read in this order, they need no sorting.
+    "CREATE INDEX search_files_time ON files (datetime(substr(tsconserve,7,4)||'-'||substr(tsconserve,4,2)||'-'||"
+    "substr(tsconserve,1,2)||' '||substr(tsconserve,12,2)||':'||substr(tsconserve,15,2)||':'||"
+    "substr(tsconserve,18,2)))",
     "CREATE VIRTUAL TABLE search_fts USING fts5(value, content='search_text', content_rowid='id', "
     "tokenize='trigram')",
 
@@ -101,6 +105,7 @@ void SearchIndex::drop(QSqlDatabase &db)
     for (const char *name : kTriggers)
         run(db, QStringLiteral("DROP TRIGGER IF EXISTS ") + QLatin1String(name));
     run(db, QStringLiteral("DROP INDEX IF EXISTS search_files_folder"));
+    run(db, QStringLiteral("DROP INDEX IF EXISTS search_files_time"));
     run(db, QStringLiteral("DROP TABLE IF EXISTS search_fts"));
     run(db, QStringLiteral("DROP TABLE IF EXISTS search_text"));
 }
