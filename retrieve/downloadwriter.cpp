@@ -1,13 +1,11 @@
 #include "retrieve/downloadwriter.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
