@@ -254,7 +254,11 @@ void CoreMain::syncCategorie()
 {
     ui->lblLoading->setMovie(&loadingMovie);
     loadingMovie.start();
+    // A retry() runs this again: never stack a second set of subscriptions.
+    disconnectSync();
     connectSync();
+    // The connection also serves restores; the catalogue comes back as XML.
+    conn->setDownloadMode(false);
     conn->syncCategorieFromServer();
 }
 
@@ -284,6 +288,9 @@ void CoreMain::onSyncCategorieOK()
 
 void CoreMain::onSyncCategorieKO(QString description, QString)
 {
+    // The synchronisation is over: a later failure of another exchange on this
+    // connection (an exhibition, say) must not be taken for this one.
+    disconnectSync();
     Prompts::critical(this, tr("Errore"), description);
     hide();
 }

@@ -51,14 +51,31 @@ QString Database::databasePath()
     return dataDirectory() + QDir::separator() + QStringLiteral("tavrellite.db");
 }
 
+namespace {
+// How many openDB() calls on the shared connection have no closeDB() yet. A use
+// nested inside another (a handler run while a synchronisation holds its
+// transaction) joins the open connection instead of reopening it, and its
+// closeDB() leaves the commit and the close to the outermost user.
+int g_openDepth = 0;
+} // namespace
+
 void Database::openDB()
 {
+    const QString name = QString::fromLatin1(connectionName());
+    if (g_openDepth > 0 && QSqlDatabase::contains(name)) {
+        db = QSqlDatabase::database(name, false);
+        if (db.isOpen()) {
+            ++g_openDepth;
+            return;
+        }
+    }
+    g_openDepth = 0;
+
     const QString dir = dataDirectory();
     if (!QDir(dir).exists())
         QDir().mkpath(dir);
     const QString path = dir + QDir::separator() + QStringLiteral("tavrellite.db");
 
-    const QString name = QString::fromLatin1(connectionName());
     if (QSqlDatabase::contains(name))
         db = QSqlDatabase::database(name, false);
     else
@@ -81,6 +98,7 @@ void Database::openDB()
         }
     }
     initialDB();
+    g_openDepth = 1;
 }
 
 bool Database::looksUnreadable()
@@ -107,6 +125,11 @@ void Database::setAsideUnreadableFile(const QString &path)
 
 void Database::closeDB()
 {
+    if (g_openDepth > 1) {
+        --g_openDepth;
+        return;
+    }
+    g_openDepth = 0;
     if (db.isOpen()) {
         db.commit();
         db.close();

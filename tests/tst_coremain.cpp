@@ -347,6 +347,20 @@ private slots:
         window.syncCategorie();
         QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
         QVERIFY(prompts->contains(Prompts::Kind::Critical, "Errore", "Servizio non disponibile"));
+
+        // Over: a later failure on the same connection is not this one's.
+        window.setVisible(true);
+        prompts->clear();
+        QVERIFY(service.failNext("getexhibitorconfig", "41", "Esibizione non riuscita"));
+        window.setExhibitToken("tok-inesistente");
+        window.esibisciFile();
+        QTRY_VERIFY_WITH_TIMEOUT(prompts->count() > 0, 20000);
+        QTest::qWait(200);
+        QVERIFY(window.isVisible());
+        QVERIFY2(prompts->describe()
+                     == QStringList{"critical|Esibisci file|Si è verificato un errore durante l'esibizione del "
+                                    "file: Esibizione non riuscita"},
+                 qPrintable(prompts->describe().join('\n')));
     }
 
     void trayDoubleClickToggles()

@@ -154,6 +154,31 @@ private slots:
                  (QStringList{"|/doc/a.pdf", "|Fatture", "|pc1", "Numero|42"}));
     }
 
+    void nestedUseKeepsTheOuterTransaction()
+    {
+        Database outer, inner;
+        outer.openDB();
+        QVERIFY(outer.db.transaction());
+        {
+            QSqlQuery query(outer.db);
+            QVERIFY(query.exec("INSERT INTO buckets (idbuckets) VALUES ('outer')"));
+        }
+        // A handler that runs meanwhile opens and closes the catalogue itself.
+        inner.openDB();
+        {
+            QSqlQuery query(inner.db);
+            QVERIFY(query.exec("SELECT count(*) FROM buckets WHERE idbuckets = 'outer'") && query.next());
+            QCOMPARE(query.value(0).toInt(), 1);
+        }
+        inner.closeDB();
+        QVERIFY(outer.db.isOpen());
+        // The outer user can still roll its work back: nothing was committed for it.
+        QVERIFY(outer.db.rollback());
+        outer.closeDB();
+        QVERIFY(!outer.db.isOpen());
+        QCOMPARE(rowsOf(outer, "SELECT idbuckets FROM buckets WHERE idbuckets = 'outer'"), QStringList());
+    }
+
     void garbageFileIsKeptAsideAndRebuilt()
     {
         QDir().mkpath(Database::dataDirectory());
