@@ -8,6 +8,7 @@
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
+#include "support/windowtest.h"
 
 #include <QDataStream>
 #include <QDesktopServices>
@@ -17,17 +18,6 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QUrlQuery>
-
-class PageCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    PageCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
-    ~PageCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
 
 namespace {
 // Runs tavrel-send and returns its exit code.
@@ -57,18 +47,7 @@ void sendRaw(const QString &xml)
 
 QString preservedPath(const QString &pattern)
 {
-    Database database;
-    database.openDB();
-    QString path;
-    {
-        QSqlQuery query(database.db);
-        query.prepare("SELECT fullpath FROM files WHERE token != '' AND fullpath LIKE ?");
-        query.addBindValue(pattern);
-        if (query.exec() && query.next())
-            path = query.value(0).toString();
-    }
-    database.closeDB();
-    return path;
+    return catalogueValue("SELECT fullpath FROM files WHERE token != '' AND fullpath LIKE ?", {pattern}).toString();
 }
 } // namespace
 
@@ -81,16 +60,7 @@ class TestCommands : public QObject
     std::unique_ptr<CoreMain> window;
     QString file;
 
-    bool signIn()
-    {
-        KvDialogLogin *dialog = window->loginDialog();
-        if (!dialog->isVisible())
-            window->setVisible(true);
-        dialog->findChild<QLineEdit *>("leUsername")->setText("demo");
-        dialog->findChild<QLineEdit *>("lePassword")->setText("Tavrel2026");
-        QTest::mouseClick(dialog->findChild<QPushButton *>("btmOk"), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return window->isVisible(); }, 20000);
-    }
+    bool signIn() { return signInThroughDialog(*window, "demo", "Tavrel2026"); }
 
     void closeOpenDialog()
     {
@@ -218,16 +188,9 @@ private slots:
 
     void esibisciOpensTheExhibitionPage()
     {
-        PageCatcher pages;
-        Database database;
-        database.openDB();
-        QString token;
-        {
-            QSqlQuery query(database.db);
-            QVERIFY(query.exec("SELECT token FROM files WHERE token != '' LIMIT 1") && query.next());
-            token = query.value(0).toString();
-        }
-        database.closeDB();
+        UrlCatcher pages;
+        const QString token = catalogueValue("SELECT token FROM files WHERE token != '' LIMIT 1").toString();
+        QVERIFY(!token.isEmpty());
         QCOMPARE(send({"esibisci", token}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(pages.opened.size(), 1, 15000);
         const QUrl page = pages.opened.first();

@@ -9,6 +9,7 @@
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
+#include "support/windowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,39 +21,11 @@
 #include <QTableView>
 #include <QTabWidget>
 
-// Catches the pages the client opens in the browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    UrlCatcher()
-    {
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
-    }
-    ~UrlCatcher() override
-    {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    }
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
-
 namespace {
 int count(const QString &sql)
 {
-    Database database;
-    database.openDB();
-    int n = -1;
-    {
-        QSqlQuery query(database.db);
-        if (query.exec(sql) && query.next())
-            n = query.value(0).toInt();
-    }
-    database.closeDB();
-    return n;
+    const QVariant value = catalogueValue(sql);
+    return value.isValid() ? value.toInt() : -1;
 }
 
 void exec(const QString &sql)
@@ -64,15 +37,6 @@ void exec(const QString &sql)
         query.exec(sql);
     }
     database.closeDB();
-}
-
-template <typename T>
-T *child(QWidget *window, const char *name)
-{
-    T *found = window->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
 }
 
 QList<QAction *> trayActions(CoreMain &window)
@@ -108,15 +72,9 @@ class TestCoreMain : public QObject
         child<QLineEdit>(dialog, "lePassword")->setText(password);
     }
 
-    bool signIn(CoreMain &window, const QString &user, const QString &password, bool save = false)
+    static bool signIn(CoreMain &window, const QString &user, const QString &password, bool save = false)
     {
-        KvDialogLogin *dialog = window.loginDialog();
-        if (!dialog->isVisible())
-            window.setVisible(true);
-        typeCredentials(dialog, user, password);
-        child<QCheckBox>(dialog, "ckbSalvaCredenziali")->setChecked(save);
-        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return window.isVisible(); }, 20000);
+        return signInThroughDialog(window, user, password, save);
     }
 
 private slots:

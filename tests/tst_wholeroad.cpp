@@ -15,6 +15,7 @@
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
+#include "support/windowtest.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -29,27 +30,7 @@
 #include <QToolButton>
 #include <QUrlQuery>
 
-class PageCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    PageCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
-    ~PageCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
-
 namespace {
-template <typename T>
-T *child(QObject *window, const char *name)
-{
-    T *found = window->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
 template <typename T>
 T *topLevel()
 {
@@ -115,14 +96,10 @@ class TestWholeRoad : public QObject
 
     bool signIn(CoreMain &window, const QString &password)
     {
-        KvDialogLogin *dialog = window.loginDialog();
-        if (!dialog->isVisible())
+        if (!window.loginDialog()->isVisible())
             window.setVisible(true);
-        child<QLineEdit>(dialog, "leUsername")->setText("carla");
-        child<QLineEdit>(dialog, "lePassword")->setText(password);
-        shot(dialog, "login");
-        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return window.isVisible(); }, 20000);
+        shot(window.loginDialog(), "login");
+        return signInThroughDialog(window, "carla", password);
     }
 
 private slots:
@@ -138,7 +115,7 @@ private slots:
     void aDayWithTavrelLite()
     {
         PromptRecorder prompts;
-        PageCatcher pages;
+        UrlCatcher pages;
         CoreMain window;
         window.resize(1050, 671);
         QVERIFY(signIn(window, "Registro2026"));
