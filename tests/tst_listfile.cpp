@@ -12,6 +12,7 @@
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
+#include "support/windowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,17 +21,6 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
-
-namespace {
-template <typename T>
-T *child(QWidget *window, const char *name)
-{
-    T *found = window->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-} // namespace
 
 class TestListFile : public QObject
 {
@@ -43,14 +33,7 @@ class TestListFile : public QObject
 
     bool signIn(const QString &user, const QString &password)
     {
-        KvDialogLogin *dialog = window->loginDialog();
-        if (!dialog->isVisible())
-            window->setVisible(true);
-        child<QLineEdit>(dialog, "leUsername")->setText(user);
-        child<QLineEdit>(dialog, "lePassword")->setText(password);
-        child<QCheckBox>(dialog, "ckbSalvaCredenziali")->setChecked(false);
-        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return window->isVisible(); }, 20000);
+        return signInThroughDialog(*window, user, password);
     }
 
     // The shown texts of a column, top to bottom, without markup.

@@ -14,6 +14,7 @@
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
+#include "support/windowtest.h"
 #include "tst_restore_support.h"
 
 #include <QAction>
@@ -28,15 +29,6 @@
 #include <QUrlQuery>
 
 namespace {
-template <typename T>
-T *child(QObject *window, const char *name)
-{
-    T *found = window->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
 QAction *fileAction(CoreMain *window, const QString &text)
 {
     for (QAction *action : window->findChildren<QAction *>(Qt::FindDirectChildrenOnly))
@@ -47,24 +39,13 @@ QAction *fileAction(CoreMain *window, const QString &text)
 }
 } // namespace
 
-class PageCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    PageCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
-    ~PageCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
-
 class TestRestoreMainWindow : public QObject
 {
     Q_OBJECT
 
     RefServiceFixture service;
     std::unique_ptr<PromptRecorder> prompts;
-    std::unique_ptr<PageCatcher> pages;
+    std::unique_ptr<UrlCatcher> pages;
     std::unique_ptr<QTemporaryDir> out;
     CoreMain *window = nullptr;
     QTableView *table = nullptr;
@@ -72,14 +53,7 @@ class TestRestoreMainWindow : public QObject
 
     bool signIn(const QString &user, const QString &password)
     {
-        KvDialogLogin *dialog = window->loginDialog();
-        if (!dialog->isVisible())
-            window->setVisible(true);
-        child<QLineEdit>(dialog, "leUsername")->setText(user);
-        child<QLineEdit>(dialog, "lePassword")->setText(password);
-        child<QCheckBox>(dialog, "ckbSalvaCredenziali")->setChecked(false);
-        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return window->isVisible(); }, 20000);
+        return signInThroughDialog(*window, user, password);
     }
 
     QStringList boxes() const
@@ -134,7 +108,7 @@ private slots:
     void init()
     {
         prompts->clear();
-        pages = std::make_unique<PageCatcher>();
+        pages = std::make_unique<UrlCatcher>();
         out = std::make_unique<QTemporaryDir>();
     }
 
