@@ -26,12 +26,12 @@
 
 using namespace conservetest;
 
-class UrlCatcher : public QObject
+class FileUrlCatcher : public QObject
 {
     Q_OBJECT
 public:
-    UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    FileUrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~FileUrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
     QList<QUrl> opened;
 public slots:
     void open(const QUrl &url) { opened << url; }
@@ -246,7 +246,7 @@ private slots:
 
         // "Vedi Documento" opens the file itself, whatever its name holds.
         {
-            UrlCatcher catcher;
+            FileUrlCatcher catcher;
             QTest::mouseClick(child<QPushButton>(dialog, "btmVisionaFile2"), Qt::LeftButton);
             QCOMPARE(catcher.opened.size(), 1);
             QCOMPARE(catcher.opened.first().toLocalFile(), path);
