@@ -34,26 +34,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bench/procstatus.h"
+
 namespace {
-
-long long statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
 
 bool writeFile(const QString &path, const QByteArray &data)
 {
@@ -210,8 +193,8 @@ int main(int argc, char *argv[])
         savePath = work.filePath(QStringLiteral("ripristinato.bin"));
         outcome.clear();
         QCoreApplication::processEvents();
-        const long long before = statusKb("VmRSS:");
-        resetPeak();
+        const long long before = procStatusKb("VmRSS:");
+        resetPeakMemory();
         QElapsedTimer timer;
         timer.start();
         flow.askSavePath(QStringLiteral("grande.bin"));
@@ -219,7 +202,7 @@ int main(int argc, char *argv[])
         while (outcome.isEmpty() && timer.elapsed() < 600000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         const double seconds = timer.nsecsElapsed() / 1e9;
-        const long long peak = statusKb("VmHWM:");
+        const long long peak = procStatusKb("VmHWM:");
         growthMib = qMax(growthMib, (peak - before) / 1024.0);
         bestClient = qMin(bestClient, seconds);
         ratios << curlSeconds / seconds;

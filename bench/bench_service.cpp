@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/procstatus.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -72,26 +74,6 @@ std::string login(httplib::Client &cli, const char *user = "demo", const char *p
 httplib::Result postXml(httplib::Client &cli, const std::string &cookie, const std::string &xml)
 {
     return cli.Post("/kvshop/RestService", {{"Cookie", cookie}}, xml, "text/xml;charset=UTF-8");
-}
-
-long long readStatusKb(qint64 pid, const char *key)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeak(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/clear_refs").arg(pid));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
 }
 
 // Deterministic content generator: block i of the file is a fixed random
@@ -243,8 +225,8 @@ int main(int argc, char *argv[])
         const std::string tail = "\r\n--" + boundary + "--\r\n";
         const size_t total = head.size() + size_t(uploadBytes) + tail.size();
 
-        resetPeak(pid);
-        const long long rssBefore = readStatusKb(pid, "VmRSS:");
+        resetPeakMemory(pid);
+        const long long rssBefore = procStatusKb("VmRSS:", pid);
         const auto t0 = Clock::now();
         auto r = cli.Post(
             "/kvshop/RestService", {{"Cookie", cookie}}, total,
@@ -263,7 +245,7 @@ int main(int argc, char *argv[])
             },
             ("multipart/form-data;boundary=" + boundary).c_str());
         const double uploadSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        const long long peak = readStatusKb(pid, "VmHWM:");
+        const long long peak = procStatusKb("VmHWM:", pid);
         const bool uploaded = r && r->status == 200 && statusOf(r->body) == "14";
         std::string token;
         if (uploaded) {

@@ -36,6 +36,8 @@
 #include <vector>
 #include <thread>
 
+#include "bench/procstatus.h"
+
 namespace {
 const int kFiles = 50000;
 const int kValuesPerFile = 10;
@@ -313,14 +315,7 @@ double threadCpuSeconds()
 
 double peakMib()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
+    return procStatusKb("VmHWM:") / 1024.0;
 }
 } // namespace
 

@@ -33,26 +33,9 @@
 
 #include <cstdio>
 
+#include "bench/procstatus.h"
+
 namespace {
-
-long long statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
 
 int fail(const char *why)
 {
@@ -137,8 +120,8 @@ int main(int argc, char *argv[])
         lastTick = now;
     });
 
-    const long long baseKb = statusKb("VmRSS:");
-    resetPeak();
+    const long long baseKb = procStatusKb("VmRSS:");
+    resetPeakMemory();
     clock.start();
     ticker.start();
     QElapsedTimer total;
@@ -162,7 +145,7 @@ int main(int argc, char *argv[])
     ticker.stop();
     const bool done = dialog.currentPage() == ConservaFileDialog::PageIndexes;
     const double seconds = total.elapsed() / 1000.0;
-    const long long peakKb = statusKb("VmHWM:");
+    const long long peakKb = procStatusKb("VmHWM:");
     if (!done || dialog.currentPage() != ConservaFileDialog::PageIndexes) {
         std::fprintf(stderr, "prompt: %s\n", qPrintable(prompt));
         return fail("the upload did not reach the index form");
