@@ -233,6 +233,10 @@ private slots:
                  QStringLiteral("Sei veramente sicuro di voler avviare la pulizia degli indici prima di effettuare il login?"));
         QVERIFY(QTest::qWaitFor([&] { return window.isVisible(); }, 20000));
         QCOMPARE(count("SELECT count(*) FROM files WHERE hash = 'marker'"), markersLeft);
+        // A rebuilt catalogue points at the default service again.
+        QCOMPARE(Setting().getSetting("url"),
+                 markersLeft ? service.baseUrl() : QStringLiteral(URLSERVICE));
+        Setting().saveSetting("url", service.baseUrl());
         // Without Control no question is asked.
         window.onClickLogout();
         prompts->clear();
