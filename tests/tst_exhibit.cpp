@@ -9,6 +9,7 @@
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
+#include "support/windowtest.h"
 #include "tst_restore_support.h"
 
 #include <QDesktopServices>
@@ -18,26 +19,6 @@
 #include <QTableWidget>
 #include <QUrlQuery>
 
-// Catches the pages the client opens in the browser.
-class PageCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    PageCatcher()
-    {
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
-    }
-    ~PageCatcher() override
-    {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    }
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
-
 class TestExhibit : public QObject
 {
     Q_OBJECT
@@ -45,21 +26,12 @@ class TestExhibit : public QObject
     RefServiceFixture service;
     std::unique_ptr<SessionCookieJar> jar;
     std::unique_ptr<PromptRecorder> prompts;
-    std::unique_ptr<PageCatcher> pages;
+    std::unique_ptr<UrlCatcher> pages;
     QList<PreservedFile> versions; // oldest first
 
     std::unique_ptr<HistoryFile> openHistory(int row)
     {
-        auto window = std::make_unique<HistoryFile>(jar.get(), versions.last().hash, "201");
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()))
-            return nullptr;
-        auto *table = window->findChild<QTableWidget *>("tbwListHistory");
-        if (!QTest::qWaitFor([&] { return table->rowCount() == 2; }, 20000))
-            return nullptr;
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                          table->visualItemRect(table->item(row, 2)).center());
-        return window;
+        return openHistoryAt(jar.get(), versions.last().hash, "201", 2, row);
     }
 
     static void clickExhibit(HistoryFile &window)
@@ -91,7 +63,7 @@ private slots:
         jar = std::make_unique<SessionCookieJar>();
         QVERIFY(signInOn(*jar, "demo", "Tavrel2026"));
         prompts = std::make_unique<PromptRecorder>();
-        pages = std::make_unique<PageCatcher>();
+        pages = std::make_unique<UrlCatcher>();
     }
 
     void cleanup()

@@ -34,16 +34,7 @@ class TestRestore : public QObject
     // A history window of the file, loaded, with version `row` (0 = newest) selected.
     std::unique_ptr<HistoryFile> openHistory(int row)
     {
-        auto window = std::make_unique<HistoryFile>(jar.get(), versions.last().hash, "201");
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()))
-            return nullptr;
-        auto *table = window->findChild<QTableWidget *>("tbwListHistory");
-        if (!QTest::qWaitFor([&] { return table->rowCount() == 3; }, 20000))
-            return nullptr;
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                          table->visualItemRect(table->item(row, 2)).center());
-        return window;
+        return openHistoryAt(jar.get(), versions.last().hash, "201", 3, row);
     }
 
     static void clickRestore(HistoryFile &window)

@@ -5,12 +5,14 @@
 // the reference service directly, and a signed-in session for the windows
 // under test.
 
+#include "retrieve/historyfile.h"
 #include "service/kvwconn.h"
 #include "service/sessioncookiejar.h"
 #include "tst_refservice_client.h"
 
 #include <QDir>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTest>
 
 struct PreservedFile
@@ -82,6 +84,22 @@ inline QByteArray readAll(const QString &path)
 inline QStringList entriesOf(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// A history window of `hash` in class `folder`, shown and loaded with `rows`
+// versions, with version `row` (0 = newest) clicked; null when it never loads.
+inline std::unique_ptr<HistoryFile> openHistoryAt(SessionCookieJar *jar, const QString &hash, const QString &folder,
+                                                  int rows, int row)
+{
+    auto window = std::make_unique<HistoryFile>(jar, hash, folder);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return nullptr;
+    auto *table = window->findChild<QTableWidget *>("tbwListHistory");
+    if (!QTest::qWaitFor([&] { return table->rowCount() == rows; }, 20000))
+        return nullptr;
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 2)).center());
+    return window;
 }
 
 #endif // TST_RESTORE_SUPPORT_H
