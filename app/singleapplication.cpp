@@ -323,15 +323,33 @@ void SingleApplicationPrivate::init(const QString &rawKey)
 
     auto *segment = new QSharedMemory(socketName);
     instance->keepUntilRelease(segment);
-    if (!segment->create(1, QSharedMemory::ReadWrite)) {
-        if (segment->error() == QSharedMemory::AlreadyExists) {
-            running = true;
-        } else {
-            qWarning("QSharedMemory::create: %s (Used key is '%s')",
-                     qPrintable(segment->errorString()), qPrintable(socketName));
+    bool marked = segment->create(1, QSharedMemory::ReadWrite);
+    if (!marked && segment->error() == QSharedMemory::AlreadyExists
+        && instance->state() == InstanceLock::Acquired) {
+        // System V segments outlive the process that made them, and their key
+        // is derived from the key file's inode: a segment left by a program that
+        // died, under this name or another whose key happens to collide, can
+        // be in the way. Holding the lock proves no instance of ours runs, so
+        // the one in the way is removed if nobody uses it, and creation retried.
+        instance->clearLeftovers();
+        marked = segment->create(1, QSharedMemory::ReadWrite);
+    }
+    if (!marked) {
+        if (instance->state() != InstanceLock::Acquired) {
+            // Without the lock the marker is the only evidence there is.
+            if (segment->error() == QSharedMemory::AlreadyExists)
+                running = true;
+            else
+                qWarning("QSharedMemory::create: %s (Used key is '%s')",
+                         qPrintable(segment->errorString()), qPrintable(socketName));
+            delete instance;
+            return;
         }
-        delete instance;
-        return;
+        // The lock is the proof of a live instance; a marker that cannot be
+        // made (a live segment of another program under a colliding key) must
+        // not lock the user out.
+        qWarning("QSharedMemory::create: %s (Used key is '%s'); continuing without the marker",
+                 qPrintable(segment->errorString()), qPrintable(socketName));
     }
 
     auto *server = new ThreadedLocalServer(key, nullptr);

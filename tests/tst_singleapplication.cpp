@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QSharedMemory>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThread>
@@ -514,6 +515,24 @@ private slots:
         QVERIFY(server && server->isListening());
         QLocalSocket client;
         QVERIFY(connectAndGreet(client, QStringLiteral("Avanzo")));
+    }
+
+    void segmentInTheWayDoesNotLockTheUserOut()
+    {
+        // A segment under the marker's key that no instance of ours holds (a
+        // colliding key of another program, still attached): with the lock
+        // free this start is the instance, and it serves without a marker.
+        const QString name = socketNameOf(QStringLiteral("Intralcio"));
+        QSharedMemory other(name);
+        QVERIFY(other.create(1, QSharedMemory::ReadWrite));
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("continuing without the marker"));
+        SingleApplication guard(QStringLiteral("Intralcio"));
+        QVERIFY(!guard.isRunning());
+        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(name);
+        QVERIFY(server && server->isListening());
+        QLocalSocket client;
+        QVERIFY(connectAndGreet(client, QStringLiteral("Intralcio")));
     }
 
     void liveLockHolderCountsAsRunning()
