@@ -325,7 +325,7 @@ private slots:
         readMessage(&pair.socket, &ok);
         QVERIFY(!ok);
         QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     }
 
     void serverGreetsAndAcknowledgesWithTheKey()
@@ -474,7 +474,7 @@ private slots:
             QElapsedTimer clock;
             clock.start();
             QVERIFY(!SingleApplication::sendMessage(QStringLiteral("Cliente"), QStringLiteral("quattro"), 500));
-            QVERIFY(clock.elapsed() < 1000);
+            QVERIFY(clock.elapsed() < 2500);
             QTest::qWait(100);
             QVERIFY(impostor.messages().isEmpty());
         }
@@ -492,7 +492,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         server.reset(); // must not destroy a running connection thread
-        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(clock.elapsed() < 2500);
         QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
     }
 
@@ -549,7 +549,7 @@ private slots:
             QElapsedTimer clock;
             clock.start();
             QVERIFY(!guard.sendMessage(QString()));
-            QVERIFY(clock.elapsed() < 1000);
+            QVERIFY(clock.elapsed() < 2500);
         }
 
         // Once the holder is gone the next start is the instance.
