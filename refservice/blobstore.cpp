@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -144,8 +145,13 @@ bool BlobStore::commit(Writer &writer, QString *error) const
         *error = QStringLiteral("impossibile creare %1").arg(dir);
         return false;
     }
+    // Held until the blob is in place, so that a removal of unused blobs
+    // cannot take the address between the check and the use.
+    std::lock_guard<std::mutex> guard(m_addressLock);
     if (QFileInfo::exists(target) && QFileInfo(target).size() == writer.m_size) {
-        // Same address, same content: keep the blob that is already there.
+        // Same address, same content: keep the blob that is already there,
+        // marked as just used so that removeUnused() leaves it alone.
+        ::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), nullptr, 0);
         writer.discard();
         writer.m_committed = true;
         return true;
@@ -190,6 +196,18 @@ void BlobStore::syncAll()
 QString BlobStore::pathOf(const QString &sha1) const
 {
     return QDir(m_root).filePath(sha1.left(2) + QLatin1Char('/') + sha1);
+}
+
+bool BlobStore::removeUnused(const QString &sha1, qint64 unusedSince) const
+{
+    if (!isSha1(sha1))
+        return false;
+    const QByteArray path = QFile::encodeName(pathOf(sha1));
+    std::lock_guard<std::mutex> guard(m_addressLock);
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0 || info.st_mtime >= unusedSince)
+        return false;
+    return ::unlink(path.constData()) == 0;
 }
 
 bool BlobStore::contains(const QString &sha1) const

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 // Content-addressed storage of preserved files: each blob lives at
 // blobs/<first two hex digits>/<40-digit SHA-1>. A blob only ever appears under
@@ -64,6 +65,11 @@ public:
     bool store(const QByteArray &content, QString *sha1, QString *sha14k, QString *error, bool durable = true) const;
     static void syncAll();
 
+    // Removes the blob when it was neither written nor committed again since
+    // `unusedSince` (seconds since the epoch); the caller has established that
+    // nothing refers to it. True when it was removed.
+    bool removeUnused(const QString &sha1, qint64 unusedSince) const;
+
     QString pathOf(const QString &sha1) const;
     bool contains(const QString &sha1) const;
     qint64 sizeOf(const QString &sha1) const;
@@ -73,6 +79,7 @@ public:
 private:
     QString m_root;
     QString m_tmp;
+    mutable std::mutex m_addressLock;
 };
 
 #endif // BLOBSTORE_H

@@ -74,6 +74,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption idle(QStringLiteral("session-idle"),
                                   QStringLiteral("Seconds of inactivity after which a session expires (default 1800)."),
                                   QStringLiteral("seconds"), QStringLiteral("1800"));
+    const QCommandLineOption uploadKeep(QStringLiteral("upload-keep"),
+                                        QStringLiteral("Seconds an upload that was never preserved is kept; then it is "
+                                                       "forgotten and its content removed (default 86400)."),
+                                        QStringLiteral("seconds"), QStringLiteral("86400"));
     const QCommandLineOption minVersion(QStringLiteral("min-version"),
                                         QStringLiteral("Clients older than this version must update (status 31)."),
                                         QStringLiteral("X.Y.Z"));
@@ -89,7 +93,7 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Enable POST /kvshop/TestHooks/... (loopback peers only): "
                                                   "expire-sessions, demand-update?on=1|0, "
                                                   "fail-next?action=A&code=N&description=T, delay-next?ms=N."));
-    parser.addOptions({listen, data, seed, idle, minVersion, package, tlsCert, tlsKey, hooks});
+    parser.addOptions({listen, data, seed, idle, uploadKeep, minVersion, package, tlsCert, tlsKey, hooks});
     parser.process(app);
 
     RefService::Options options;
@@ -105,6 +109,9 @@ int main(int argc, char *argv[])
     options.sessionIdleSeconds = parser.value(idle).toInt(&ok);
     if (!ok || options.sessionIdleSeconds <= 0)
         return fail(QStringLiteral("--session-idle wants a positive number of seconds"));
+    options.uploadKeepSeconds = parser.value(uploadKeep).toLongLong(&ok);
+    if (!ok || options.uploadKeepSeconds <= 0)
+        return fail(QStringLiteral("--upload-keep wants a positive number of seconds"));
     options.minVersion = parser.value(minVersion);
     if (!options.minVersion.isEmpty() && QVersionNumber::fromString(options.minVersion).isNull())
         return fail(QStringLiteral("--min-version wants a version such as 1.2.1"));

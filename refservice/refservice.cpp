@@ -15,6 +15,7 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
@@ -188,6 +189,7 @@ bool RefService::start(QString *error)
         if (!m_store.loadSeed(seed.readAll(), m_blobs, error))
             return false;
     }
+    sweepUploads();
 
     if (!m_options.tlsCert.isEmpty() || !m_options.tlsKey.isEmpty()) {
         if (m_options.tlsCert.isEmpty() || m_options.tlsKey.isEmpty()) {
@@ -231,6 +233,17 @@ bool RefService::start(QString *error)
     else if (auto *plain = dynamic_cast<ListeningServer<httplib::Server> *>(m_server.get()))
         plain->widenBacklog();
     return true;
+}
+
+void RefService::sweepUploads()
+{
+    m_lastSweepMs = nowMs();
+    const qint64 cutoff = QDateTime::currentSecsSinceEpoch() - m_options.uploadKeepSeconds;
+    int removed = 0;
+    for (const QString &hash : m_store.expireUploads(cutoff))
+        removed += m_blobs.removeUnused(hash, cutoff) ? 1 : 0;
+    if (removed > 0)
+        std::fprintf(stderr, "tavrel-refservice: removed %d uploaded file(s) never preserved\n", removed);
 }
 
 bool RefService::run()
@@ -869,6 +882,12 @@ void RefService::handleUpload(const httplib::Request &req, httplib::Response &re
     // file is only written to disk for a live session. The body is always read
     // to its end so the client gets a reply instead of a broken connection.
     const std::optional<Session> session = liveSession(req);
+    if (session) {
+        qint64 last = m_lastSweepMs.load();
+        const qint64 interval = std::max<qint64>(1000, m_options.uploadKeepSeconds * 1000 / 4);
+        if (nowMs() - last >= interval && m_lastSweepMs.compare_exchange_strong(last, nowMs()))
+            sweepUploads();
+    }
     std::string partName;
     std::string xml;
     bool xmlTooLong = false;

@@ -33,6 +33,7 @@ public:
         QString dataDir;
         QString seedFile;        // empty: the embedded demo seed
         int sessionIdleSeconds = 1800;
+        qint64 uploadKeepSeconds = 86400; // an upload never preserved is forgotten after this
         QString minVersion;      // empty: any client version is accepted
         QString updatePackage;   // empty: a small built-in package
         QString tlsCert, tlsKey; // both set: HTTPS
@@ -100,6 +101,10 @@ private:
     std::optional<ServiceReply> updateDemand(const QVersionNumber &clientVersion) const;
     std::optional<ServiceReply> takeFailNext(const QString &action);
     void applyDelay();
+    // Forgets the uploads older than uploadKeepSeconds that were never
+    // preserved, and removes the contents nothing else refers to. Done at
+    // start and then, at most every quarter of that time, on a new upload.
+    void sweepUploads();
     void sendReply(httplib::Response &res, const ServiceReply &reply) const;
     void streamFile(httplib::Response &res, const QString &path, qint64 size, const QString &downloadName) const;
     QString newSecret(int bytes) const;
@@ -119,6 +124,7 @@ private:
     QHash<QString, FailNext> m_failNext;
     std::atomic<bool> m_demandUpdate{false};
     std::atomic<int> m_delayNextMs{0};
+    std::atomic<qint64> m_lastSweepMs{0};
 };
 
 #endif // REFSERVICE_H

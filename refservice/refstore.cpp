@@ -28,7 +28,7 @@ const char *const Schema[] = {
     "CREATE TABLE IF NOT EXISTS metadati (id INTEGER PRIMARY KEY, idfolder INTEGER, name TEXT, type INTEGER,"
     " visible INTEGER, required INTEGER, custom INTEGER, tooltip TEXT)",
     "CREATE TABLE IF NOT EXISTS uploads (id INTEGER PRIMARY KEY, username TEXT, hash TEXT, hash4k TEXT,"
-    " idfolder INTEGER, prevhash TEXT, filename TEXT, filesize INTEGER, last_modified TEXT,"
+    " idfolder INTEGER, prevhash TEXT, filename TEXT, filesize INTEGER, last_modified TEXT, created INTEGER,"
     " UNIQUE (username, hash, idfolder, prevhash))",
     "CREATE TABLE IF NOT EXISTS files (id INTEGER PRIMARY KEY, username TEXT, hash TEXT, hash4k TEXT,"
     " idfolder INTEGER, idbucket TEXT, filename TEXT, filesize INTEGER, last_modified TEXT, token TEXT UNIQUE,"
@@ -36,6 +36,7 @@ const char *const Schema[] = {
     "CREATE INDEX IF NOT EXISTS files_user ON files (username, current, tsupdate)",
     "CREATE INDEX IF NOT EXISTS files_hash ON files (username, hash, idfolder)",
     "CREATE INDEX IF NOT EXISTS files_lineage ON files (lineage)",
+    "CREATE INDEX IF NOT EXISTS files_content ON files (hash)",
     "CREATE TABLE IF NOT EXISTS vals (file_id INTEGER, idmetadato INTEGER, value TEXT, PRIMARY KEY (file_id, idmetadato))",
 };
 
@@ -191,6 +192,20 @@ bool RefStore::createSchema(QSqlDatabase &db, QString *error)
         }
     }
     q.exec(QStringLiteral("INSERT OR IGNORE INTO meta (key, value) VALUES ('tsupdate', '0')"));
+
+    // Data directories made before uploads carried their time: the column is
+    // added, and the uploads found there count from now.
+    bool hasCreated = false;
+    q.exec(QStringLiteral("PRAGMA table_info(uploads)"));
+    while (q.next())
+        hasCreated = hasCreated || q.value(1).toString() == QLatin1String("created");
+    if (!hasCreated && !q.exec(QStringLiteral("ALTER TABLE uploads ADD COLUMN created INTEGER"))) {
+        *error = q.lastError().text();
+        return false;
+    }
+    q.prepare(QStringLiteral("UPDATE uploads SET created = ? WHERE created IS NULL"));
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    q.exec();
     return true;
 }
 
@@ -645,7 +660,7 @@ bool RefStore::saveUpload(const Upload &upload, QString *error)
     QSqlDatabase db = connection();
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT OR REPLACE INTO uploads (username, hash, hash4k, idfolder, prevhash, filename,"
-                             " filesize, last_modified) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+                             " filesize, last_modified, created) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(upload.username);
     q.addBindValue(upload.hash);
     q.addBindValue(upload.hash4k);
@@ -654,7 +669,44 @@ bool RefStore::saveUpload(const Upload &upload, QString *error)
     q.addBindValue(upload.filename);
     q.addBindValue(upload.filesize);
     q.addBindValue(upload.lastModified);
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
     return exec(q, error);
+}
+
+QStringList RefStore::expireUploads(qint64 createdBefore)
+{
+    QMutexLocker lock(&m_mutex);
+    QSqlDatabase db = connection();
+    if (!db.transaction())
+        return {};
+    QSqlQuery q(db);
+    QStringList hashes;
+    q.prepare(QStringLiteral("SELECT DISTINCT hash FROM uploads WHERE created < ?"));
+    q.addBindValue(createdBefore);
+    if (q.exec()) {
+        while (q.next())
+            hashes << q.value(0).toString();
+    }
+    q.prepare(QStringLiteral("DELETE FROM uploads WHERE created < ?"));
+    q.addBindValue(createdBefore);
+    if (hashes.isEmpty() || !q.exec()) {
+        db.rollback();
+        return {};
+    }
+    QStringList unreferenced;
+    q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM files WHERE hash = ?)"
+                             " OR EXISTS (SELECT 1 FROM uploads WHERE hash = ?)"));
+    for (const QString &hash : std::as_const(hashes)) {
+        q.bindValue(0, hash);
+        q.bindValue(1, hash);
+        if (q.exec() && q.next() && !q.value(0).toBool())
+            unreferenced << hash;
+    }
+    if (!db.commit()) {
+        db.rollback();
+        return {};
+    }
+    return unreferenced;
 }
 
 std::optional<RefStore::Upload> RefStore::pendingUpload(const QString &username, const QString &hash, int idfolder,

@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -97,6 +98,10 @@ public:
     QMap<int, QString> values(qint64 fileId);
 
     bool saveUpload(const Upload &upload, QString *error);
+    // Forgets the uploads made before `createdBefore` (seconds since the
+    // epoch) that were never preserved; returns the contents that nothing
+    // refers to any more, which the caller may remove.
+    QStringList expireUploads(qint64 createdBefore);
     std::optional<Upload> pendingUpload(const QString &username, const QString &hash, int idfolder, const QString &prevHash);
 
     enum class ConserveOutcome { Ok, QuotaExceeded, Replaced, Failed };

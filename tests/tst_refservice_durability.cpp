@@ -105,6 +105,7 @@ private slots:
     void crashLosesNothingAcknowledged();
     void brokenUploadsLeaveNothing();
     void cleanStopOnSigterm();
+    void neverPreservedUploadsAreForgotten();
     void servesHttpsWithCertificate();
     void badSeedsAreRefused();
 };
@@ -300,6 +301,40 @@ void TestRefServiceDurability::crashLosesNothingAcknowledged()
     QCOMPARE(conserveInVarie(c, pending).status, QStringLiteral("15"));
     // The interrupted one never became a blob.
     QVERIFY(!QFile::exists(service.dataDir() + QStringLiteral("/blobs/") + sha1Hex(big).left(2) + QLatin1Char('/') + sha1Hex(big)));
+}
+
+void TestRefServiceDurability::neverPreservedUploadsAreForgotten()
+{
+    RefServiceFixture service(Seed);
+    QVERIFY2(service.start({QStringLiteral("--upload-keep"), QStringLiteral("2")}), qPrintable(service.errorString()));
+    ServiceClient c(service.baseUrl());
+    QCOMPARE(c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026")).status, QStringLiteral("1"));
+    const auto blobExists = [&](const QByteArray &content) {
+        const QString hash = sha1Hex(content);
+        return QFileInfo::exists(service.dataDir() + "/blobs/" + hash.left(2) + "/" + hash);
+    };
+    const QByteArray abandoned("lasciato a metà"), preserved("conservato davvero"), resumed("ripreso più tardi");
+    QCOMPARE(c.upload(13, abandoned, QStringLiteral("/home/anna/a.txt")).status, QStringLiteral("14"));
+    QCOMPARE(c.upload(13, resumed, QStringLiteral("/home/anna/r.txt")).status, QStringLiteral("14"));
+    QCOMPARE(c.upload(13, preserved, QStringLiteral("/home/anna/p.txt")).status, QStringLiteral("14"));
+    QCOMPARE(conserveInVarie(c, preserved).status, QStringLiteral("15"));
+    QTest::qWait(1500);
+    // Sending the same content again counts as a fresh upload.
+    QCOMPARE(c.upload(13, resumed, QStringLiteral("/home/anna/r.txt")).status, QStringLiteral("14"));
+    QTest::qWait(1700);
+    // The next upload finds the abandoned one past its time.
+    QCOMPARE(c.upload(13, QByteArray("nuovo"), QStringLiteral("/home/anna/n.txt")).status, QStringLiteral("14"));
+    QVERIFY(!blobExists(abandoned));
+    QVERIFY(blobExists(resumed) && blobExists(preserved));
+    QCOMPARE(conserveInVarie(c, abandoned).status, QStringLiteral("16"));
+    QCOMPARE(conserveInVarie(c, resumed).status, QStringLiteral("15"));
+    QCOMPARE(c.action(QStringLiteral("ripristina"), {{QStringLiteral("hash"), sha1Hex(preserved)},
+                                                     {QStringLiteral("folderid"), QStringLiteral("13")}})
+                 .raw,
+             preserved);
+    // Uploaded again, the abandoned file can be preserved.
+    QCOMPARE(c.upload(13, abandoned, QStringLiteral("/home/anna/a.txt")).status, QStringLiteral("14"));
+    QCOMPARE(conserveInVarie(c, abandoned).status, QStringLiteral("15"));
 }
 
 void TestRefServiceDurability::brokenUploadsLeaveNothing()
