@@ -52,6 +52,26 @@ qint64 nowMs()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
+// Answers with a plain page of the service, in Italian.
+void sendPage(httplib::Response &res, int status, const QString &title, const QStringList &text)
+{
+    const QByteArray html = ExhibitorPage::simple(title, text);
+    res.status = status;
+    res.set_content(html.constData(), size_t(html.size()), "text/html; charset=utf-8");
+}
+
+// Forgets the one-time grants whose time is over; the caller holds their lock.
+template <typename Grants>
+void dropExpired(Grants &grants, qint64 now)
+{
+    for (auto it = grants.begin(); it != grants.end();) {
+        if (it->expiresMs < now)
+            it = grants.erase(it);
+        else
+            ++it;
+    }
+}
+
 // Removes control characters (and the bytes of invalid UTF-8) from a name the
 // client chose, and bounds its length.
 QString cleanName(const std::string &raw)
@@ -324,10 +344,8 @@ void RefService::routes()
     m_server->set_error_handler([](const Request &, Response &res) {
         if (!res.body.empty())
             return;
-        const QByteArray html = ExhibitorPage::simple(QStringLiteral("Pagina non trovata"),
-                                                      {QStringLiteral("L'indirizzo richiesto non esiste (errore %1).")
-                                                           .arg(res.status)});
-        res.set_content(html.constData(), size_t(html.size()), "text/html; charset=utf-8");
+        sendPage(res, res.status, QStringLiteral("Pagina non trovata"),
+                 {QStringLiteral("L'indirizzo richiesto non esiste (errore %1).").arg(res.status)});
     });
     m_server->set_exception_handler([](const Request &, Response &res, std::exception_ptr) {
         const ServiceReply reply = ServiceReply::failure(QString::fromLatin1(Status::ActionNoExist),
@@ -793,12 +811,7 @@ ServiceReply RefService::exhibitorConfig(const Session &session, const ServiceRe
     {
         QMutexLocker lock(&m_mutex);
         const qint64 now = nowMs();
-        for (auto it = m_exhibitCodes.begin(); it != m_exhibitCodes.end();) {
-            if (it->expiresMs < now)
-                it = m_exhibitCodes.erase(it);
-            else
-                ++it;
-        }
+        dropExpired(m_exhibitCodes, now);
         m_exhibitCodes.insert(code, Grant{version->id, now + ExhibitCodeLifetimeMs});
     }
     return ServiceReply::success(QString::fromLatin1(Status::ExhibitorOk), QStringLiteral("Codice di esibizione generato"),
@@ -847,9 +860,7 @@ void RefService::streamFile(httplib::Response &res, const QString &path, qint64 
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        const QByteArray html = ExhibitorPage::simple(QStringLiteral("Errore"), {QStringLiteral("Il file non è leggibile.")});
-        res.status = 500;
-        res.set_content(html.constData(), size_t(html.size()), "text/html; charset=utf-8");
+        sendPage(res, 500, QStringLiteral("Errore"), {QStringLiteral("Il file non è leggibile.")});
         return;
     }
     QString ascii;
@@ -1109,24 +1120,16 @@ void RefService::handleExhibitor(const httplib::Request &req, httplib::Response 
     if (!code.isEmpty() && grant.fileId && grant.expiresMs >= nowMs())
         version = m_store.versionById(grant.fileId);
     if (!version) {
-        const QByteArray html = ExhibitorPage::simple(
-            QStringLiteral("Codice di esibizione non valido"),
-            {QStringLiteral("Il codice di esibizione è scaduto, è già stato usato oppure non esiste."),
-             QStringLiteral("Richiedi una nuova esibizione del documento dall'applicazione Tavrel Lite.")});
-        res.status = 404;
-        res.set_content(html.constData(), size_t(html.size()), "text/html; charset=utf-8");
+        sendPage(res, 404, QStringLiteral("Codice di esibizione non valido"),
+                 {QStringLiteral("Il codice di esibizione è scaduto, è già stato usato oppure non esiste."),
+                  QStringLiteral("Richiedi una nuova esibizione del documento dall'applicazione Tavrel Lite.")});
         return;
     }
     const QString key = newSecret(16);
     {
         QMutexLocker lock(&m_mutex);
         const qint64 now = nowMs();
-        for (auto it = m_downloadKeys.begin(); it != m_downloadKeys.end();) {
-            if (it->expiresMs < now)
-                it = m_downloadKeys.erase(it);
-            else
-                ++it;
-        }
+        dropExpired(m_downloadKeys, now);
         m_downloadKeys.insert(key, Grant{version->id, now + DownloadKeyLifetimeMs});
     }
     ExhibitorPage::Document doc;
@@ -1176,11 +1179,9 @@ void RefService::handleExhibitorDownload(const httplib::Request &req, httplib::R
     if (!key.isEmpty() && grant.fileId && grant.expiresMs >= nowMs())
         version = m_store.versionById(grant.fileId);
     if (!version || m_blobs.sizeOf(version->hash) != version->filesize) {
-        const QByteArray html = ExhibitorPage::simple(
-            QStringLiteral("Collegamento scaduto"),
-            {QStringLiteral("Il collegamento per scaricare il documento non è più valido: riapri la pagina di esibizione.")});
-        res.status = 404;
-        res.set_content(html.constData(), size_t(html.size()), "text/html; charset=utf-8");
+        sendPage(res, 404, QStringLiteral("Collegamento scaduto"),
+                 {QStringLiteral("Il collegamento per scaricare il documento non è più valido: riapri la pagina di "
+                                 "esibizione.")});
         return;
     }
     streamFile(res, m_blobs.pathOf(version->hash), version->filesize, fileBaseName(version->filename));
@@ -1189,19 +1190,15 @@ void RefService::handleExhibitorDownload(const httplib::Request &req, httplib::R
 void RefService::handleUpdate(const httplib::Request &req, httplib::Response &res)
 {
     if (req.get_param_value("platform") != "lin") {
-        const QByteArray html = ExhibitorPage::simple(QStringLiteral("Aggiornamento non disponibile"),
-                                                      {QStringLiteral("Non esiste un aggiornamento per la piattaforma indicata.")});
-        res.status = 404;
-        res.set_content(html.constData(), size_t(html.size()), "text/html; charset=utf-8");
+        sendPage(res, 404, QStringLiteral("Aggiornamento non disponibile"),
+                 {QStringLiteral("Non esiste un aggiornamento per la piattaforma indicata.")});
         return;
     }
     if (!m_options.updatePackage.isEmpty()) {
         const QFileInfo info(m_options.updatePackage);
         if (!info.isFile()) {
-            const QByteArray html = ExhibitorPage::simple(QStringLiteral("Aggiornamento non disponibile"),
-                                                          {QStringLiteral("Il pacchetto di aggiornamento non è leggibile.")});
-            res.status = 503;
-            res.set_content(html.constData(), size_t(html.size()), "text/html; charset=utf-8");
+            sendPage(res, 503, QStringLiteral("Aggiornamento non disponibile"),
+                     {QStringLiteral("Il pacchetto di aggiornamento non è leggibile.")});
             return;
         }
         streamFile(res, info.absoluteFilePath(), info.size(), info.fileName());

@@ -569,59 +569,38 @@ std::optional<RefStore::Bucket> RefStore::bucket(const QString &id)
     return readBucket(q);
 }
 
-std::optional<RefStore::FileVersion> RefStore::currentVersion(const QString &username, const QString &hash, int idfolder)
+std::optional<RefStore::FileVersion> RefStore::oneFile(const QString &condition, const QVariantList &values)
 {
     QMutexLocker lock(&m_mutex);
     QSqlDatabase db = connection();
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT %1 FROM files WHERE username = ? AND hash = ? AND idfolder = ? AND current = 1")
-                  .arg(QLatin1String(FileColumns)));
-    q.addBindValue(username);
-    q.addBindValue(hash);
-    q.addBindValue(idfolder);
+    q.prepare(QStringLiteral("SELECT %1 FROM files WHERE %2").arg(QLatin1String(FileColumns), condition));
+    for (const QVariant &value : values)
+        q.addBindValue(value);
     if (!q.exec() || !q.next())
         return std::nullopt;
     return readFile(q);
+}
+
+std::optional<RefStore::FileVersion> RefStore::currentVersion(const QString &username, const QString &hash, int idfolder)
+{
+    return oneFile(QStringLiteral("username = ? AND hash = ? AND idfolder = ? AND current = 1"), {username, hash, idfolder});
 }
 
 std::optional<RefStore::FileVersion> RefStore::anyVersion(const QString &username, const QString &hash, int idfolder)
 {
-    QMutexLocker lock(&m_mutex);
-    QSqlDatabase db = connection();
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT %1 FROM files WHERE username = ? AND hash = ? AND idfolder = ?"
-                             " ORDER BY current DESC, id DESC LIMIT 1")
-                  .arg(QLatin1String(FileColumns)));
-    q.addBindValue(username);
-    q.addBindValue(hash);
-    q.addBindValue(idfolder);
-    if (!q.exec() || !q.next())
-        return std::nullopt;
-    return readFile(q);
+    return oneFile(QStringLiteral("username = ? AND hash = ? AND idfolder = ? ORDER BY current DESC, id DESC LIMIT 1"),
+                   {username, hash, idfolder});
 }
 
 std::optional<RefStore::FileVersion> RefStore::versionById(qint64 id)
 {
-    QMutexLocker lock(&m_mutex);
-    QSqlDatabase db = connection();
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT %1 FROM files WHERE id = ?").arg(QLatin1String(FileColumns)));
-    q.addBindValue(id);
-    if (!q.exec() || !q.next())
-        return std::nullopt;
-    return readFile(q);
+    return oneFile(QStringLiteral("id = ?"), {id});
 }
 
 std::optional<RefStore::FileVersion> RefStore::versionByToken(const QString &token)
 {
-    QMutexLocker lock(&m_mutex);
-    QSqlDatabase db = connection();
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT %1 FROM files WHERE token = ?").arg(QLatin1String(FileColumns)));
-    q.addBindValue(token);
-    if (!q.exec() || !q.next())
-        return std::nullopt;
-    return readFile(q);
+    return oneFile(QStringLiteral("token = ?"), {token});
 }
 
 QList<RefStore::FileVersion> RefStore::history(qint64 lineage)

@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <optional>
 
@@ -113,6 +114,9 @@ public:
 
 private:
     QSqlDatabase connection();
+    // The first file version matching `condition` (an SQL condition with "?"
+    // placeholders, bound to `values` in order).
+    std::optional<FileVersion> oneFile(const QString &condition, const QVariantList &values);
     bool createSchema(QSqlDatabase &db, QString *error);
     qint64 nextTsUpdate(QSqlDatabase &db);
     bool setPassword(QSqlDatabase &db, const QString &username, const QString &password, QString *error);
