@@ -1,12 +1,12 @@
 #include "conserve/dialoguploadfile.h"
 
+#include "app/byteprogress.h"
 #include "app/prompts.h"
 #include "service/kvwconn.h"
 #include "ui_dialoguploadfile.h"
 
 #include <QCloseEvent>
 #include <QNetworkReply>
-#include <limits>
 
 DialogUploadFile::DialogUploadFile(KVWConn *connection, QString path, QWidget *parent)
     : QDialog(parent)
@@ -32,13 +32,7 @@ void DialogUploadFile::setMessage(const QString &message)
 
 void DialogUploadFile::setProgress(qint64 maximum, qint64 value)
 {
-    // The bar holds int: files above 2 GiB are shown in units of 2^shift bytes.
-    int shift = 0;
-    while ((maximum >> shift) > std::numeric_limits<int>::max())
-        ++shift;
-    m_shift = shift;
-    ui->pgProgressUpload->setMaximum(int(maximum >> shift));
-    ui->pgProgressUpload->setValue(int(qBound<qint64>(0, value, maximum) >> shift));
+    showByteProgress(ui->pgProgressUpload, qMax<qint64>(0, maximum), value);
 }
 
 void DialogUploadFile::resetProgress()

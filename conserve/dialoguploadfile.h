@@ -44,7 +44,6 @@ private:
 
     std::unique_ptr<Ui::DialogUploadFile> ui;
     QPointer<KVWConn> m_conn;
-    int m_shift = 0;
 };
 
 #endif // DIALOGUPLOADFILE_H

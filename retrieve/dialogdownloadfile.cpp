@@ -1,11 +1,11 @@
 #include "retrieve/dialogdownloadfile.h"
 
+#include "app/byteprogress.h"
 #include "app/prompts.h"
 #include "service/kvwconn.h"
 #include "ui_dialogdownloadfile.h"
 
 #include <QCloseEvent>
-#include <climits>
 
 DialogDownloadFile::DialogDownloadFile(KVWConn *conn, QWidget *parent)
     : QDialog(parent)
@@ -39,18 +39,7 @@ void DialogDownloadFile::initialMessage()
 
 void DialogDownloadFile::onDownloadProgress(qint64 received, qint64 total)
 {
-    if (total < 0) {
-        // Size unknown: a busy bar instead of a meaningless figure.
-        ui->progressBar->setRange(0, 0);
-        return;
-    }
-    // The bar counts in int: files above 2 GiB are shown in coarser units
-    // rather than wrapping round to negative figures.
-    int shift = 0;
-    while ((total >> shift) > INT_MAX)
-        ++shift;
-    ui->progressBar->setMaximum(int(total >> shift));
-    ui->progressBar->setValue(int(qMin(received, total) >> shift));
+    showByteProgress(ui->progressBar, total, received);
 }
 
 void DialogDownloadFile::onDownloadFallure(QString description, QString statusNumber)

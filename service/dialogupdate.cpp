@@ -1,5 +1,7 @@
 #include "service/dialogupdate.h"
 
+#include "app/byteprogress.h"
+
 #include "ui_dialogupdate.h"
 
 #include <QCoreApplication>
@@ -48,8 +50,7 @@ void DialogUpdate::onClickUpdate()
 
 void DialogUpdate::onDownloadProgress(qint64 received, qint64 total)
 {
-    ui->progressBar->setMaximum(int(qMin<qint64>(total, INT_MAX)));
-    ui->progressBar->setValue(int(qMin<qint64>(received, INT_MAX)));
+    showByteProgress(ui->progressBar, total, received);
 }
 
 bool DialogUpdate::savePackage(QNetworkReply *reply)
