@@ -3,58 +3,29 @@
 
 // Helpers shared by the preservation tests: a signed-in session on a shared
 // cookie jar (what the main window gives every dialog it opens), catalogue
-// look-ups, and the controls of a ConservaFileDialog.
+// look-ups, the controls of a ConservaFileDialog and the service's history.
 
+#include "conserve/calendarwidget.h"
 #include "conserve/conservafiledialog.h"
-#include "conserve/dialoguploadfile.h"
 #include "service/kvwconn.h"
 #include "service/sessioncookiejar.h"
-#include "store/database.h"
-#include "store/setting.h"
+#include "support/windowtest.h"
 
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDomElement>
 #include <QFile>
-#include <QLabel>
-#include <QPushButton>
+#include <QLineEdit>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
-#include <QVariant>
 #include <memory>
 
 namespace conservetest {
 
-template <typename T>
-T *child(QObject *window, const char *name)
-{
-    T *found = window->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
-inline QVariant scalar(const QString &sql, const QVariantList &values = {})
-{
-    Database database;
-    database.openDB();
-    QVariant result;
-    {
-        QSqlQuery query(database.db);
-        query.prepare(sql);
-        for (const QVariant &v : values)
-            query.addBindValue(v);
-        if (query.exec() && query.next())
-            result = query.value(0);
-    }
-    database.closeDB();
-    return result;
-}
-
 inline int count(const QString &sql, const QVariantList &values = {})
 {
-    return scalar(sql, values).toInt();
+    return catalogueValue(sql, values).toInt();
 }
 
 inline void writeFile(const QString &path, const QByteArray &content)
@@ -63,6 +34,18 @@ inline void writeFile(const QString &path, const QByteArray &content)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
     file.write(content);
+}
+
+inline QString sha1(const QByteArray &content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+}
+
+// SHA-1 of the file at `path`; empty when it cannot be read.
+inline QString fileSha1(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? sha1(file.readAll()) : QString();
 }
 
 // A signed-in session: the jar carries the service's cookies and the user's
@@ -90,26 +73,61 @@ inline bool waitPage(ConservaFileDialog *dialog, int page, int ms = 20000)
     return QTest::qWaitFor([&] { return dialog->currentPage() == page; }, ms);
 }
 
-// Selects the class named `name` in the class list of page 0.
-inline bool selectClass(ConservaFileDialog *dialog, const QString &name)
-{
-    auto *view = child<QTableView>(dialog, "twListCateg");
-    QAbstractItemModel *model = view->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->index(row, 1).data().toString() == name) {
-            view->selectRow(row);
-            return true;
-        }
-    }
-    return false;
-}
-
 inline QStringList column(QAbstractItemModel *model, int col)
 {
     QStringList out;
     for (int row = 0; row < model->rowCount(); ++row)
         out << model->index(row, col).data().toString();
     return out;
+}
+
+// Selects the class named `name` in the class list of page 0.
+inline bool selectClass(ConservaFileDialog *dialog, const QString &name)
+{
+    auto *view = child<QTableView>(dialog, "twListCateg");
+    const int row = int(column(view->model(), 1).indexOf(name));
+    if (row >= 0)
+        view->selectRow(row);
+    return row >= 0;
+}
+
+// The value field of the index `key` in the form (a CalendarWidget for dates).
+inline QWidget *valueWidget(ConservaFileDialog *dialog, const QString &key)
+{
+    for (QWidget *w : dialog->valueWidgets()) {
+        auto *date = qobject_cast<CalendarWidget *>(w);
+        if ((date ? date->comboBox() : w)->property("keyrow").toString() == key)
+            return w;
+    }
+    return nullptr;
+}
+
+inline void setValue(ConservaFileDialog *dialog, const QString &key, const QString &text)
+{
+    QWidget *w = valueWidget(dialog, key);
+    QVERIFY2(w, qPrintable("no field " + key));
+    if (auto *date = qobject_cast<CalendarWidget *>(w))
+        date->lineEdit()->setText(text);
+    else
+        qobject_cast<QComboBox *>(w)->setEditText(text);
+}
+
+// Number of versions of a file the service keeps ("history"); -1 without a reply.
+inline int serviceVersions(SessionCookieJar *jar, const QString &hash, int classId)
+{
+    KVWConn conn(jar);
+    QByteArray body = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>history</action>"
+                                     "<hash>%1</hash><folderid>%2</folderid></request>")
+                          .arg(hash)
+                          .arg(classId)
+                          .toUtf8();
+    conn.request().setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("text/xml;charset=UTF-8"));
+    QSignalSpy ok(&conn, &KVWConn::commandSuccessful);
+    QSignalSpy failed(&conn, &KVWConn::commandFailure);
+    conn.postSession(&body);
+    if (!QTest::qWaitFor([&] { return ok.count() + failed.count() > 0; }, 20000) || ok.isEmpty())
+        return -1;
+    return ok.first().at(0).value<QDomElement>().elementsByTagName(QStringLiteral("file")).count();
 }
 
 } // namespace conservetest

@@ -4,20 +4,20 @@
 #include "app/prompts.h"
 #include "browse/coremain.h"
 #include "browse/listfiledelegate.h"
-#include "conserve/conservafiledialog.h"
-#include "service/kvdialoglogin.h"
+#include "store/database.h"
+#include "store/setting.h"
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
 #include "tst_conserva_support.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QCryptographicHash>
+#include <QDomDocument>
 #include <QDropEvent>
-#include <QLineEdit>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QToolButton>
 
 using namespace conservetest;
@@ -29,18 +29,12 @@ class TestRettifica : public QObject
     RefServiceFixture service{QStringLiteral(TAVREL_FIXTURES_DIR "/conserva_seed.json")};
     std::unique_ptr<PromptRecorder> prompts;
 
-    bool signIn(CoreMain &window)
+    // Signed in, with the seeded files listed.
+    static bool signIn(CoreMain &window)
     {
-        KvDialogLogin *dialog = window.loginDialog();
-        if (!dialog->isVisible())
-            window.setVisible(true);
-        child<QLineEdit>(dialog, "leUsername")->setText("carla");
-        child<QLineEdit>(dialog, "lePassword")->setText("Registro2026");
-        child<QCheckBox>(dialog, "ckbSalvaCredenziali")->setChecked(false);
-        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
-        return QTest::qWaitFor([&] { return window.isVisible() && window.fileListModel()
-                                            && window.fileListModel()->rowCount() >= 2; },
-                               20000);
+        return signInThroughDialog(window, "carla", "Registro2026")
+               && QTest::qWaitFor([&] { return window.fileListModel() && window.fileListModel()->rowCount() >= 2; },
+                                  20000);
     }
 
     static QString newFile(const QString &name, const QByteArray &content)
@@ -48,11 +42,6 @@ class TestRettifica : public QObject
         const QString path = TestEnv::instance()->home() + QLatin1Char('/') + name;
         writeFile(path, content);
         return path;
-    }
-
-    static QString sha1(const QByteArray &content)
-    {
-        return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
     }
 
     // Selects the list row of the file named `name`.
@@ -67,18 +56,13 @@ class TestRettifica : public QObject
         return false;
     }
 
-    static bool busyWarning(const Prompts::Request &r)
-    {
-        return r.kind == Prompts::Kind::Warning && r.title == QLatin1String("Conservazione file")
-               && r.text == QLatin1String("E' in esecuzione un altro processo di conservazione, per poterne avviare "
-                                          "un altro devi prima concludere quello in corso");
-    }
-
     int busyWarnings() const
     {
         int n = 0;
         for (const Prompts::Request &r : prompts->calls())
-            n += busyWarning(r) ? 1 : 0;
+            n += r.kind == Prompts::Kind::Warning && r.title == QLatin1String("Conservazione file")
+                 && r.text == QLatin1String("E' in esecuzione un altro processo di conservazione, per poterne "
+                                            "avviare un altro devi prima concludere quello in corso");
         return n;
     }
 
@@ -93,12 +77,17 @@ class TestRettifica : public QObject
         QCoreApplication::sendEvent(&window, &event);
     }
 
-    static QAction *trayConserva(CoreMain &window)
+    static void click(QWidget *window, const char *button)
     {
-        for (QAction *a : window.trayMenu()->actions())
-            if (a->text() == QLatin1String("Conserva file"))
-                return a;
-        return nullptr;
+        QTest::mouseClick(child<QAbstractButton>(window, button), Qt::LeftButton);
+    }
+
+    // "Rettifica" on the selected list file with the file at `path`.
+    ConservaFileDialog *rectify(CoreMain &window, const QString &path)
+    {
+        prompts->answerNext(path);
+        click(&window, "btmSostituisci");
+        return window.conserveDialog();
     }
 
 private slots:
@@ -127,7 +116,7 @@ private slots:
         const QString path = newFile("nota spese.txt", "nota spese di marzo\n");
         prompts->clear();
         prompts->answerNext(path);
-        QTest::mouseClick(child<QToolButton>(&window, "btmConserva"), Qt::LeftButton);
+        click(&window, "btmConserva");
         QCOMPARE(prompts->count(), 1);
         QCOMPARE(prompts->last().kind, Prompts::Kind::OpenFile);
         QCOMPARE(prompts->last().title, QStringLiteral("Seleziona un file"));
@@ -138,19 +127,21 @@ private slots:
         QCOMPARE(dialog->filePath(), path);
 
         // A second start, from the button or the tray, is refused.
-        QTest::mouseClick(child<QToolButton>(&window, "btmConserva"), Qt::LeftButton);
-        trayConserva(window)->trigger();
+        click(&window, "btmConserva");
+        for (QAction *a : window.trayMenu()->actions())
+            if (a->text() == QLatin1String("Conserva file"))
+                a->trigger();
         QCOMPARE(busyWarnings(), 2);
         QCOMPARE(window.conserveDialog(), dialog.data());
 
         // Through to the token; "Vedi Dettagli" shows the file in the list.
         QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(dialog, "btmStartUpload")->isEnabled(); }, 20000));
         QVERIFY(selectClass(dialog, "Fatture fornitori"));
-        QTest::mouseClick(child<QPushButton>(dialog, "btmStartUpload"), Qt::LeftButton);
+        click(dialog, "btmStartUpload");
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
-        QTest::mouseClick(child<QPushButton>(dialog, "btmConserva"), Qt::LeftButton);
+        click(dialog, "btmConserva");
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
-        QTest::mouseClick(child<QPushButton>(dialog, "btmVediDettagli"), Qt::LeftButton);
+        click(dialog, "btmVediDettagli");
         QVERIFY(!window.conserveDialog());
         QTRY_VERIFY(!dialog);
         QCOMPARE(window.selectedFileData(1), QStringLiteral("nota spese.txt"));
@@ -158,15 +149,15 @@ private slots:
         QVERIFY(child<QTableView>(&window, "tbwMetadati")->isVisible());
         QCOMPARE(child<QPushButton>(&window, "btmHideDetail")->text(), QStringLiteral("Chiudi Dettagli"));
 
-        // Free again: a cancelled file choice starts nothing and refuses nothing.
+        // Free again: a cancelled file choice starts nothing and refuses nothing,
+        // neither the first time nor the next.
         prompts->clear();
-        prompts->answerNext(QString());
-        QTest::mouseClick(child<QToolButton>(&window, "btmConserva"), Qt::LeftButton);
-        QCOMPARE(busyWarnings(), 0);
-        QVERIFY(!window.conserveDialog());
-        prompts->answerNext(QString());
-        QTest::mouseClick(child<QToolButton>(&window, "btmConserva"), Qt::LeftButton);
-        QCOMPARE(busyWarnings(), 0);
+        for (int i = 0; i < 2; ++i) {
+            prompts->answerNext(QString());
+            click(&window, "btmConserva");
+            QCOMPARE(busyWarnings(), 0);
+            QVERIFY(!window.conserveDialog());
+        }
     }
 
     void droppingFilesStartsTheFirstOnly()
@@ -201,19 +192,24 @@ private slots:
         delete dialog.data();
     }
 
-    void rectificationWithADifferentFile()
+    // Rectification with a different file replaces the version in the
+    // catalogue (the service keeps both); with the same content it keeps the
+    // rows. Without a selected file "Rettifica" does nothing.
+    void rectification()
     {
         CoreMain window;
         QVERIFY(signIn(window));
+        child<QTableView>(&window, "tbwFile")->clearSelection();
+        prompts->clear();
+        click(&window, "btmSostituisci");
+        QCOMPARE(prompts->count(), 0);
+        QVERIFY(!window.conserveDialog());
+
         const QString oldHash = sha1("Contratto d'opera, prima stesura\n");
+        const QByteArray content = "Contratto d'opera, seconda stesura firmata\n";
         QVERIFY(selectListFile(window, "contratto.txt"));
         QCOMPARE(window.selectedFileData(0), oldHash);
-        const QByteArray content = "Contratto d'opera, seconda stesura firmata\n";
-        const QString path = newFile("contratto-v2.txt", content);
-        prompts->clear();
-        prompts->answerNext(path);
-        QTest::mouseClick(child<QPushButton>(&window, "btmSostituisci"), Qt::LeftButton);
-        QPointer<ConservaFileDialog> dialog = window.conserveDialog();
+        QPointer<ConservaFileDialog> dialog = rectify(window, newFile("contratto-v2.txt", content));
         QVERIFY(dialog);
         QVERIFY(dialog->isRectification());
         QVERIFY(dialog->isModal());
@@ -222,20 +218,19 @@ private slots:
         QSignalSpy completed(dialog.data(), &ConservaFileDialog::sostituizioneCompleted);
 
         // While the rectification is open, "Conserva" is refused.
-        QTest::mouseClick(child<QToolButton>(&window, "btmConserva"), Qt::LeftButton);
+        click(&window, "btmConserva");
         QCOMPARE(busyWarnings(), 1);
 
         // The form comes back with the replaced version's values.
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
         QCOMPARE(qobject_cast<QComboBox *>(dialog->valueWidgets().value(0))->currentText(),
                  QStringLiteral("Rossi S.r.l."));
-        QTest::mouseClick(child<QPushButton>(dialog, "btmConserva"), Qt::LeftButton);
+        click(dialog, "btmConserva");
         QCOMPARE(prompts->last().title, QStringLiteral("Rettifica file"));
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
         QCOMPARE(child<QLabel>(dialog, "lblTitleSuccess")->text(), QStringLiteral("Documento sostituito correttamente"));
         QCOMPARE(completed.count(), 1);
 
-        // The replaced version left the catalogue; the service keeps both.
         QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {oldHash}), 0);
         QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = ?", {oldHash}), 0);
         QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND folderid = 32 AND token != ''", {sha1(content)}),
@@ -244,55 +239,26 @@ private slots:
         QVERIFY(sent.setContent(dialog->requestBody()));
         QCOMPARE(sent.documentElement().firstChildElement("action").text(), QStringLiteral("sostituiscivaluemetadati"));
         QCOMPARE(sent.documentElement().firstChildElement("hashprecedente").text(), oldHash);
-
-        KVWConn history(window.cookieJar());
-        QByteArray body = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>history</action>"
-                                         "<hash>%1</hash><folderid>32</folderid></request>")
-                              .arg(sha1(content))
-                              .toUtf8();
-        history.request().setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("text/xml;charset=UTF-8"));
-        QSignalSpy versions(&history, &KVWConn::commandSuccessful);
-        history.postSession(&body);
-        QVERIFY(versions.wait(20000));
-        QCOMPARE(versions.first().at(0).value<QDomElement>().elementsByTagName("file").count(), 2);
+        QCOMPARE(serviceVersions(window.cookieJar(), sha1(content), 32), 2);
 
         // Closing lets the window forget it and list the new version.
-        QTest::mouseClick(child<QPushButton>(dialog, "btmClose4"), Qt::LeftButton);
+        click(dialog, "btmClose4");
         QVERIFY(!window.conserveDialog());
         QTRY_VERIFY(!dialog);
         QVERIFY(selectListFile(window, "contratto-v2.txt"));
         QVERIFY(!selectListFile(window, "contratto.txt"));
-    }
 
-    void rectificationWithTheSameContentKeepsTheRows()
-    {
-        CoreMain window;
-        QVERIFY(signIn(window));
-        const QByteArray content = "Preventivo, prima stesura\n";
-        const QString hash = sha1(content);
+        // The same content again: its rows stay.
+        const QByteArray same = "Preventivo, prima stesura\n";
         QVERIFY(selectListFile(window, "preventivo.txt"));
-        const QString path = newFile("preventivo-copia.txt", content);
-        prompts->answerNext(path);
-        QTest::mouseClick(child<QPushButton>(&window, "btmSostituisci"), Qt::LeftButton);
-        QPointer<ConservaFileDialog> dialog = window.conserveDialog();
+        dialog = rectify(window, newFile("preventivo-copia.txt", same));
         QVERIFY(dialog);
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
-        QTest::mouseClick(child<QPushButton>(dialog, "btmConserva"), Qt::LeftButton);
+        click(dialog, "btmConserva");
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
-        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND token != ''", {hash}), 1);
-        QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = ?", {hash}), 1);
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND token != ''", {sha1(same)}), 1);
+        QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = ?", {sha1(same)}), 1);
         dialog->close();
-        QVERIFY(!window.conserveDialog());
-    }
-
-    void rectificationNeedsASelectedFile()
-    {
-        CoreMain window;
-        QVERIFY(signIn(window));
-        child<QTableView>(&window, "tbwFile")->clearSelection();
-        prompts->clear();
-        QTest::mouseClick(child<QPushButton>(&window, "btmSostituisci"), Qt::LeftButton);
-        QCOMPARE(prompts->count(), 0);
         QVERIFY(!window.conserveDialog());
     }
 };

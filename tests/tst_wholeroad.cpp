@@ -6,29 +6,23 @@
 
 #include "admin/changepwddialog.h"
 #include "browse/coremain.h"
-#include "conserve/calendarwidget.h"
-#include "conserve/conservafiledialog.h"
 #include "retrieve/historyfile.h"
 #include "service/kvdialoglogin.h"
-#include "store/database.h"
 #include "store/setting.h"
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
-#include "support/windowtest.h"
+#include "tst_conserva_support.h"
 
-#include <QComboBox>
-#include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMovie>
 #include <QProcess>
 #include <QPushButton>
-#include <QTableView>
-#include <QToolButton>
 #include <QUrlQuery>
+
+using namespace conservetest;
 
 namespace {
 template <typename T>
@@ -40,34 +34,9 @@ T *topLevel()
     return nullptr;
 }
 
-QByteArray sha1(const QString &path)
+void click(QWidget *window, const char *button)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(&file);
-    return hash.result().toHex();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-void setValue(ConservaFileDialog *dialog, const QString &key, const QString &text)
-{
-    for (QWidget *w : dialog->valueWidgets()) {
-        if (auto *date = qobject_cast<CalendarWidget *>(w)) {
-            if (date->comboBox()->property("keyrow").toString() == key)
-                return date->lineEdit()->setText(text);
-        } else if (w->property("keyrow").toString() == key) {
-            return qobject_cast<QComboBox *>(w)->setEditText(text);
-        }
-    }
-    QFAIL(qPrintable("no field " + key));
+    QTest::mouseClick(child<QAbstractButton>(window, button), Qt::LeftButton);
 }
 } // namespace
 
@@ -129,26 +98,22 @@ private slots:
         ConservaFileDialog *dialog = window.conserveDialog();
 
         // Class, upload, index values (one rejected first), preservation.
-        auto *classes = child<QTableView>(dialog, "twListCateg");
-        QTRY_VERIFY_WITH_TIMEOUT(classes->model() && classes->model()->rowCount() > 0, 20000);
-        for (int row = 0; row < classes->model()->rowCount(); ++row)
-            if (classes->model()->index(row, 1).data().toString() == "Fatture clienti")
-                classes->selectRow(row);
+        QTRY_VERIFY_WITH_TIMEOUT(selectClass(dialog, "Fatture clienti"), 20000);
         shot(dialog, "class-chosen");
-        QTest::mouseClick(child<QPushButton>(dialog, "btmStartUpload"), Qt::LeftButton);
+        click(dialog, "btmStartUpload");
         QTRY_COMPARE_WITH_TIMEOUT(dialog->currentPage(), int(ConservaFileDialog::PageIndexes), 20000);
         setValue(dialog, "2", "WR-77");
         setValue(dialog, "9", "dodici");
         setValue(dialog, "10", "05/03/2013");
         prompts.clear();
-        QTest::mouseClick(child<QPushButton>(dialog, "btmConserva"), Qt::LeftButton);
+        click(dialog, "btmConserva");
         QTRY_VERIFY_WITH_TIMEOUT(dialog->indexLabel("9")->styleSheet() == "color:red;", 20000);
         shot(dialog, "value-rejected");
         setValue(dialog, "9", "12,50");
-        QTest::mouseClick(child<QPushButton>(dialog, "btmConserva"), Qt::LeftButton);
+        click(dialog, "btmConserva");
         QTRY_COMPARE_WITH_TIMEOUT(dialog->currentPage(), int(ConservaFileDialog::PageSuccess), 20000);
         shot(dialog, "preserved");
-        QTest::mouseClick(child<QPushButton>(dialog, "btmClose4"), Qt::LeftButton);
+        click(dialog, "btmClose4");
         QTRY_VERIFY_WITH_TIMEOUT(!window.conserveDialog(), 10000);
         QVERIFY(waitSynced(window));
 
@@ -157,27 +122,27 @@ private slots:
         child<QLineEdit>(&window, "leSearch")->setText("WR-77");
         QTRY_COMPARE_WITH_TIMEOUT(files->model()->rowCount(), 1, 20000);
         files->selectRow(0);
-        QTRY_COMPARE(window.selectedFileData(0), QString::fromLatin1(sha1(original)));
+        QTRY_COMPARE(window.selectedFileData(0), fileSha1(original));
         shot(&window, "found");
 
         // Restored: the same bytes.
         const QString restored = QDir::tempPath() + "/ripristinata.txt";
         prompts.answerNext(restored);
-        QTest::mouseClick(child<QPushButton>(&window, "btmRipristina"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(sha1(restored), sha1(original), 20000);
+        click(&window, "btmRipristina");
+        QTRY_COMPARE_WITH_TIMEOUT(fileSha1(restored), fileSha1(original), 20000);
 
         // Rectified with a corrected version.
         const QString corrected = QDir::tempPath() + "/fattura marzo 2013 corretta.txt";
         writeFile(corrected, "Fattura n. WR-77 del 05/03/2013\nImporto: 12,50 euro (IVA inclusa)\n");
         prompts.answerNext(corrected);
-        QTest::mouseClick(child<QPushButton>(&window, "btmSostituisci"), Qt::LeftButton);
+        click(&window, "btmSostituisci");
         QTRY_VERIFY_WITH_TIMEOUT(window.conserveDialog(), 10000);
         ConservaFileDialog *rectify = window.conserveDialog();
         QTRY_COMPARE_WITH_TIMEOUT(rectify->currentPage(), int(ConservaFileDialog::PageIndexes), 20000);
         shot(rectify, "rectification");
-        QTest::mouseClick(child<QPushButton>(rectify, "btmConserva"), Qt::LeftButton);
+        click(rectify, "btmConserva");
         QTRY_COMPARE_WITH_TIMEOUT(rectify->currentPage(), int(ConservaFileDialog::PageSuccess), 20000);
-        QTest::mouseClick(child<QPushButton>(rectify, "btmClose4"), Qt::LeftButton);
+        click(rectify, "btmClose4");
         QTRY_VERIFY_WITH_TIMEOUT(!window.conserveDialog(), 10000);
         QVERIFY(waitSynced(window));
 
@@ -186,8 +151,8 @@ private slots:
         child<QLineEdit>(&window, "leSearch")->setText("WR-77");
         QTRY_COMPARE_WITH_TIMEOUT(files->model()->rowCount(), 1, 20000);
         files->selectRow(0);
-        QTRY_COMPARE(window.selectedFileData(0), QString::fromLatin1(sha1(corrected)));
-        QTest::mouseClick(child<QPushButton>(&window, "btmStoria"), Qt::LeftButton);
+        QTRY_COMPARE(window.selectedFileData(0), fileSha1(corrected));
+        click(&window, "btmStoria");
         HistoryFile *history = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((history = topLevel<HistoryFile>()), 10000);
         auto *versions = child<QTableView>(history, "tbwListHistory");
@@ -198,7 +163,7 @@ private slots:
         // Exhibited: the service's page with a fresh code.
         prompts.clear();
         QVERIFY(!window.selectedFileData(6).isEmpty());
-        QTest::mouseClick(child<QPushButton>(&window, "btmEsibisci"), Qt::LeftButton);
+        click(&window, "btmEsibisci");
         QTRY_COMPARE_WITH_TIMEOUT(pages.opened.size() + prompts.count(), 1, 20000);
         QVERIFY2(prompts.count() == 0, qPrintable(prompts.describe().join('\n')));
         QVERIFY(!QUrlQuery(pages.opened.first()).queryItemValue("unique_code").isEmpty());
@@ -212,11 +177,11 @@ private slots:
         child<QLineEdit>(change, "txtConfirmPwd")->setText("Nuova2027x");
         shot(change, "password");
         prompts.clear();
-        QTest::mouseClick(child<QPushButton>(change, "btmSalva"), Qt::LeftButton);
+        click(change, "btmSalva");
         QTRY_VERIFY_WITH_TIMEOUT(prompts.count() > 0 && prompts.last().kind == Prompts::Kind::Information, 20000);
         QTRY_VERIFY(!window.changePasswordDialog());
 
-        QTest::mouseClick(child<QToolButton>(&window, "btmLogout"), Qt::LeftButton);
+        click(&window, "btmLogout");
         QVERIFY(!window.isVisible());
         QVERIFY(signIn(window, "Nuova2027x"));
         shot(&window, "signed-in-again");
