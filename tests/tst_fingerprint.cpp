@@ -41,26 +41,20 @@ class TestFingerprint : public QObject
     }
 
 private slots:
-    void knownDigestsInLowerCase()
+    // Lower-case hex; an empty file has the digest of nothing and no head
+    // digest; a file that cannot be read has neither.
+    void knownEmptyAndUnreadable()
     {
-        const QString path = writeFile("abc.txt", "abc");
-        QCOMPARE(Fingerprint::getHash(path), QStringLiteral("a9993e364706816aba3e25717850c26c9cd0d89d"));
-        QCOMPARE(Fingerprint::getHash4k(path), QStringLiteral("a9993e364706816aba3e25717850c26c9cd0d89d"));
-    }
+        const QString abc = writeFile("abc.txt", "abc");
+        QCOMPARE(Fingerprint::getHash(abc), QStringLiteral("a9993e364706816aba3e25717850c26c9cd0d89d"));
+        QCOMPARE(Fingerprint::getHash4k(abc), QStringLiteral("a9993e364706816aba3e25717850c26c9cd0d89d"));
+        const QString empty = writeFile("empty.bin", QByteArray());
+        QCOMPARE(Fingerprint::getHash(empty), QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709"));
+        QVERIFY(Fingerprint::getHash4k(empty).isEmpty());
 
-    void emptyFile()
-    {
-        const QString path = writeFile("empty.bin", QByteArray());
-        QCOMPARE(Fingerprint::getHash(path), QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709"));
-        QVERIFY(Fingerprint::getHash4k(path).isEmpty());
-    }
-
-    void unreadableGivesEmpty()
-    {
         const QString missing = dir.filePath("missing.pdf");
         QVERIFY(Fingerprint::getHash(missing).isEmpty());
         QVERIFY(Fingerprint::getHash4k(missing).isEmpty());
-
         if (geteuid() == 0)
             QSKIP("root reads files without read permission");
         const QString locked = writeFile("locked.bin", "riservato");
@@ -91,30 +85,14 @@ private slots:
         const QByteArray content = randomBytes(size);
         const QString path = writeFile(QStringLiteral("f%1.bin").arg(size), content);
 
-        QList<QPair<qint64, qint64>> reports;
+        // Progress: the file's size, and the offset of each block as it is read.
+        QList<qint64> seen;
         const QString hash = Fingerprint::getHash(path, [&](qint64 maximum, qint64 value) {
-            reports.append({maximum, value});
+            seen << (maximum == size ? value : -1);
         });
         QCOMPARE(hash, reference(content));
         QCOMPARE(Fingerprint::getHash4k(path), reference(content.left(4096)));
-        if (size <= 4096)
-            QCOMPARE(Fingerprint::getHash4k(path), hash);
-
-        QCOMPARE(reports.size(), offsets.size());
-        for (int i = 0; i < reports.size(); ++i) {
-            QCOMPARE(reports.at(i).first, size);
-            QCOMPARE(reports.at(i).second, offsets.at(i));
-        }
-    }
-
-    void sameContentUnderTwoNames()
-    {
-        const QByteArray content = randomBytes(10000);
-        const QString a = writeFile("atto.pdf", content);
-        const QString b = writeFile("copia di atto.pdf", content);
-        QCOMPARE(Fingerprint::getHash(a), Fingerprint::getHash(b));
-        QCOMPARE(Fingerprint::getHash4k(a), Fingerprint::getHash4k(b));
-        QVERIFY(Fingerprint::getHash(a) != Fingerprint::getHash4k(a));
+        QCOMPARE(seen, offsets);
     }
 
     // Between blocks the event loop runs: a timer due at once fires while a

@@ -5,94 +5,69 @@ class TestUsageFigures : public QObject
 {
     Q_OBJECT
 private slots:
+    // The user name is escaped in the rich line.
     void workedExample()
     {
-        const UsageFigures f = UsageFigures::compute("900", "450", "GB", "3", "demo");
+        const UsageFigures f = UsageFigures::compute("900", "450", "GB", "3", "<b>demo</b>");
         QVERIFY(f.hasQuota);
         QVERIFY(f.hasFigures);
-        QCOMPARE(f.usedUnits, qint64(150));
-        QCOMPARE(f.quotaUnits, qint64(300));
-        QCOMPARE(f.freeUnits, qint64(150));
         QCOMPARE(f.freeLabel, QStringLiteral("Libero: 150 GB"));
         QCOMPARE(f.usedLabel, QStringLiteral("Utilizzato: 150 GB"));
         QCOMPARE(f.userLine,
-                 QStringLiteral("<html><head/><body><p>Sei connesso come: demo (150 di 300 GB) "
+                 QStringLiteral("<html><head/><body><p>Sei connesso come: &lt;b&gt;demo&lt;/b&gt; (150 di 300 GB) "
                                 "<a href=\"#buyquota\"><span style=\" font-weight: normal; "
                                 "text-decoration: underline; color:#0000ff;\">(Acquista spazio)</span></a></p></body></html>"));
-        QCOMPARE(f.lineStyle, QStringLiteral("QLabel {color:black;}"));
     }
 
-    void lineTurnsRedFromEightyPercent_data()
+    // Figures in the profile's units; the line turns red from 80 % used.
+    void figuresAndColour_data()
     {
+        QTest::addColumn<QString>("quota");
         QTest::addColumn<QString>("used");
+        QTest::addColumn<QString>("divisor");
+        QTest::addColumn<QString>("free");
         QTest::addColumn<bool>("red");
-        QTest::newRow("79%") << "79" << false;
-        QTest::newRow("80%") << "80" << true;
-        QTest::newRow("over quota") << "130" << true;
+        QTest::newRow("79%") << "100" << "79" << "1" << "Libero: 21 MB" << false;
+        QTest::newRow("80%") << "100" << "80" << "1" << "Libero: 20 MB" << true;
+        QTest::newRow("over quota") << "100" << "130" << "1" << "Libero: -30 MB" << true;
+        // 10 GB in bytes, shown in MB.
+        QTest::newRow("beyond 32 bits") << "10737418240" << "8589934592" << "1048576" << "Libero: 2048 MB" << true;
     }
-    void lineTurnsRedFromEightyPercent()
+    void figuresAndColour()
     {
+        QFETCH(QString, quota);
         QFETCH(QString, used);
+        QFETCH(QString, divisor);
+        QFETCH(QString, free);
         QFETCH(bool, red);
-        const UsageFigures f = UsageFigures::compute("100", used, "MB", "1", "demo");
+        const UsageFigures f = UsageFigures::compute(quota, used, "MB", divisor, "demo");
+        QCOMPARE(f.freeLabel, free);
         QCOMPARE(f.lineStyle, red ? QStringLiteral("QLabel {color:red;}") : QStringLiteral("QLabel {color:black;}"));
     }
 
-    void overQuotaGivesNegativeFreeSpace()
-    {
-        const UsageFigures f = UsageFigures::compute("100", "130", "MB", "1", "demo");
-        QCOMPARE(f.freeUnits, qint64(-30));
-        QCOMPARE(f.freeLabel, QStringLiteral("Libero: -30 MB"));
-    }
-
-    void noQuotaGivesThePlainLine_data()
+    // No quota, or a divisor that cannot divide: the plain line and no figures.
+    void plainLine_data()
     {
         QTest::addColumn<QString>("quota");
-        QTest::newRow("zero") << "0";
-        QTest::newRow("empty") << "";
+        QTest::addColumn<QString>("divisor");
+        QTest::newRow("quota zero") << "0" << "1";
+        QTest::newRow("quota empty") << "" << "1";
+        QTest::newRow("divisor zero") << "100" << "0";
+        QTest::newRow("divisor empty") << "100" << "";
+        QTest::newRow("divisor not a number") << "100" << "abc";
+        QTest::newRow("divisor negative") << "100" << "-4";
     }
-    void noQuotaGivesThePlainLine()
+    void plainLine()
     {
         QFETCH(QString, quota);
-        const UsageFigures f = UsageFigures::compute(quota, "5", "GB", "1", "verdi");
-        QVERIFY(!f.hasQuota);
+        QFETCH(QString, divisor);
+        const UsageFigures f = UsageFigures::compute(quota, "5", "GB", divisor, "verdi");
+        QCOMPARE(f.hasQuota, quota == "100");
         QVERIFY(!f.hasFigures);
         QCOMPARE(f.userLine, QStringLiteral("Sei connesso come: verdi"));
         QCOMPARE(f.lineStyle, QStringLiteral("QLabel {color:black;}"));
     }
 
-    void unusableDivisorNeverDivides_data()
-    {
-        QTest::addColumn<QString>("divisor");
-        QTest::newRow("zero") << "0";
-        QTest::newRow("empty") << "";
-        QTest::newRow("not a number") << "abc";
-        QTest::newRow("negative") << "-4";
-    }
-    void unusableDivisorNeverDivides()
-    {
-        QFETCH(QString, divisor);
-        const UsageFigures f = UsageFigures::compute("100", "10", "GB", divisor, "demo");
-        QVERIFY(f.hasQuota);
-        QVERIFY(!f.hasFigures);
-        QCOMPARE(f.userLine, QStringLiteral("Sei connesso come: demo"));
-    }
-
-    void quotasBeyondThirtyTwoBits()
-    {
-        // 10 GB in bytes, shown in MB.
-        const UsageFigures f = UsageFigures::compute("10737418240", "8589934592", "MB", "1048576", "demo");
-        QCOMPARE(f.quotaUnits, qint64(10240));
-        QCOMPARE(f.usedUnits, qint64(8192));
-        QCOMPARE(f.lineStyle, QStringLiteral("QLabel {color:red;}"));
-    }
-
-    void userNameIsEscapedInTheRichLine()
-    {
-        const UsageFigures f = UsageFigures::compute("10", "1", "GB", "1", "<b>x</b>");
-        QVERIFY(f.userLine.contains(QStringLiteral("&lt;b&gt;x&lt;/b&gt;")));
-        QVERIFY(!f.userLine.contains(QStringLiteral("<b>x")));
-    }
 };
 
 TAVREL_TEST_MAIN(TestUsageFigures)
