@@ -2,8 +2,6 @@
 #include "app/localsocketipcserver.h"
 #include "browse/coremain.h"
 #include "conserve/conservafiledialog.h"
-#include "service/kvdialoglogin.h"
-#include "store/database.h"
 #include "store/setting.h"
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
@@ -11,12 +9,8 @@
 #include "support/windowtest.h"
 
 #include <QDataStream>
-#include <QDesktopServices>
-#include <QLineEdit>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QPushButton>
-#include <QSqlQuery>
 #include <QUrlQuery>
 
 namespace {
@@ -43,11 +37,6 @@ void sendRaw(const QString &xml)
     socket.write(bytes);
     QVERIFY(socket.waitForBytesWritten(2000));
     socket.disconnectFromServer();
-}
-
-QString preservedPath(const QString &pattern)
-{
-    return catalogueValue("SELECT fullpath FROM files WHERE token != '' AND fullpath LIKE ?", {pattern}).toString();
 }
 } // namespace
 
@@ -97,15 +86,21 @@ private slots:
         prompts.reset();
     }
 
-    void conservaInAnyCaseOpensOnePreservation()
+    // The server lives while a user is signed in; "conserva" in any case opens
+    // one preservation, and a second one while it runs is refused.
+    void conservaFollowsTheSessionOneAtATime()
     {
+        window->onClickLogout();
+        QVERIFY(!window->commandServer());
+        QCOMPARE(send({"conserva", file}), 1); // nobody listens while signed out
+        QVERIFY(signIn());
+        prompts->clear();
         QCOMPARE(send({"CONSERVA", file}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(window->conserveDialog(), 10000);
         ConservaFileDialog *first = window->conserveDialog();
         QVERIFY(first->isVisible());
         QCOMPARE(prompts->count(), 0);
 
-        // A second one while the first runs is refused and the first kept.
         QCOMPARE(send({"conserva", file}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(prompts->count(), 1, 10000);
         QCOMPARE(prompts->last().kind, Prompts::Kind::Warning);
@@ -113,28 +108,26 @@ private slots:
         QCOMPARE(window->conserveDialog(), first);
     }
 
-    void onlyTheFirstCommandElementCounts()
-    {
-        sendRaw("<r><command>nessuno</command><command>conserva</command>"
-                "<parameter1>" + file + "</parameter1></r>");
-        QTest::qWait(500);
-        QVERIFY(!window->conserveDialog());
-        sendRaw("<r><x><command>Conserva</command></x><parameter1>" + file + "</parameter1>"
-                "<command>esibisci</command></r>");
-        QTRY_VERIFY_WITH_TIMEOUT(window->conserveDialog(), 10000);
-    }
-
-    void malformedOrIncompleteMessagesAreIgnored()
+    // Messages that are not XML, lack a command or its parameter, or whose
+    // first "command" element is unknown do nothing; only the first counts.
+    void onlyCompleteMessagesWithTheFirstCommandCount()
     {
         sendRaw("non è XML");
         sendRaw("<r><parameter1>" + file + "</parameter1></r>");
         sendRaw("<r><command>conserva</command></r>");
         sendRaw("<r><command>rettifica</command></r>");
+        sendRaw("<r><command>nessuno</command><command>conserva</command>"
+                "<parameter1>" + file + "</parameter1></r>");
         QTest::qWait(500);
         QVERIFY(!window->conserveDialog());
         QCOMPARE(prompts->count(), 0);
+        sendRaw("<r><x><command>Conserva</command></x><parameter1>" + file + "</parameter1>"
+                "<command>esibisci</command></r>");
+        QTRY_VERIFY_WITH_TIMEOUT(window->conserveDialog(), 10000);
     }
 
+    // A path whose row has no token, or an empty one (a preservation that never
+    // finished), cannot be rectified.
     void rettificaNeedsAPreservedPath_data()
     {
         QTest::addColumn<QString>("token");
@@ -144,17 +137,10 @@ private slots:
     void rettificaNeedsAPreservedPath()
     {
         QFETCH(QString, token);
-        Database database;
-        database.openDB();
-        {
-            QSqlQuery query(database.db);
-            query.prepare("INSERT INTO files (hash, folderid, fullpath, token) VALUES (?, 99, ?, ?)");
-            query.addBindValue(QString("h-") + QTest::currentDataTag());
-            query.addBindValue(file);
-            query.addBindValue(token.isNull() ? QVariant() : QVariant(token));
-            QVERIFY(query.exec());
-        }
-        database.closeDB();
+        const QString hash = QString("h-") + QTest::currentDataTag();
+        catalogueValue("INSERT INTO files (hash, folderid, fullpath, token) VALUES (?, 99, ?, ?)",
+                       {hash, file, token.isNull() ? QVariant() : QVariant(token)});
+        QCOMPARE(catalogueValue("SELECT fullpath FROM files WHERE hash = ?", {hash}).toString(), file);
         QCOMPARE(send({"rettifica", file}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(prompts->count(), 1, 10000);
         QVERIFY(prompts->contains(Prompts::Kind::Critical, "Rettifica file",
@@ -170,16 +156,10 @@ private slots:
         QVERIFY(local.open(QIODevice::WriteOnly));
         local.write("nuova versione\n");
         local.close();
-        Database database;
-        database.openDB();
-        {
-            QSqlQuery query(database.db);
-            query.prepare("UPDATE files SET fullpath = ? WHERE rowid = (SELECT min(rowid) FROM files WHERE token != '')");
-            query.addBindValue(path);
-            QVERIFY(query.exec());
-        }
-        database.closeDB();
-        QCOMPARE(preservedPath(path), path);
+        catalogueValue("UPDATE files SET fullpath = ? WHERE rowid = (SELECT min(rowid) FROM files WHERE token != '')",
+                       {path});
+        QCOMPARE(catalogueValue("SELECT fullpath FROM files WHERE token != '' AND fullpath = ?", {path}).toString(),
+                 path);
         sendRaw("<r><command>rettifica</command><parameter1>" + path.toHtmlEscaped() + "</parameter1></r>");
         QTRY_VERIFY_WITH_TIMEOUT(window->conserveDialog(), 10000);
         QVERIFY(window->conserveDialog()->isModal());
@@ -196,16 +176,6 @@ private slots:
         const QUrl page = pages.opened.first();
         QCOMPARE(page.toString(QUrl::RemoveQuery), service.baseUrl() + "/kvshop/Exhibitor");
         QVERIFY(!QUrlQuery(page).queryItemValue("unique_code").isEmpty());
-    }
-
-    void commandsFollowTheSession()
-    {
-        window->onClickLogout();
-        QVERIFY(!window->commandServer());
-        QCOMPARE(send({"conserva", file}), 1); // nobody listens while signed out
-        QVERIFY(signIn());
-        QCOMPARE(send({"conserva", file}), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(window->conserveDialog(), 10000);
     }
 };
 

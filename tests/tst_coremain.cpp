@@ -13,7 +13,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,10 +31,7 @@ void exec(const QString &sql)
 {
     Database database;
     database.openDB();
-    {
-        QSqlQuery query(database.db);
-        query.exec(sql);
-    }
+    QSqlQuery(database.db).exec(sql);
     database.closeDB();
 }
 
@@ -66,15 +62,10 @@ class TestCoreMain : public QObject
     RefServiceFixture service;
     PromptRecorder *prompts = nullptr;
 
-    void typeCredentials(KvDialogLogin *dialog, const QString &user, const QString &password)
+    static void typeCredentials(KvDialogLogin *dialog, const QString &user, const QString &password)
     {
         child<QLineEdit>(dialog, "leUsername")->setText(user);
         child<QLineEdit>(dialog, "lePassword")->setText(password);
-    }
-
-    static bool signIn(CoreMain &window, const QString &user, const QString &password, bool save = false)
-    {
-        return signInThroughDialog(window, user, password, save);
     }
 
 private slots:
@@ -96,51 +87,34 @@ private slots:
         prompts = nullptr;
     }
 
-    void signedOutShowsOnlyTheLoginDialog()
+    // Signed out: only the login dialog shows, and it refuses empty fields
+    // before sending and a wrong password with the reason.
+    void signedOutLoginDialog()
     {
         CoreMain window;
         // No tray area on the offscreen platform: said once, as a warning.
         QVERIFY(prompts->contains(Prompts::Kind::Warning, "Errore",
                                   "Il sistema non dispone di un'area di notifica"));
-        QVERIFY(window.loginDialog()->isVisible());
+        KvDialogLogin *dialog = window.loginDialog();
+        QVERIFY(dialog->isVisible());
         QVERIFY(!window.isVisible());
-        window.loginDialog()->hide();
+        dialog->hide();
         window.show(); // what a second start of the client does
-        QVERIFY(window.loginDialog()->isVisible());
+        QVERIFY(dialog->isVisible());
         QVERIFY(!window.isVisible());
         QCOMPARE(visibleTrayEntries(window), (QStringList{"Login", "Esci"}));
-        QCOMPARE(child<QLabel>(window.loginDialog(), "lblVersion")->text(),
-                 QStringLiteral("Versione " VERSIONAPP));
-    }
+        QCOMPARE(child<QLabel>(dialog, "lblVersion")->text(), QStringLiteral("Versione " VERSIONAPP));
 
-    void successfulLoginFillsTheCatalogueAndShowsTheWindow()
-    {
-        CoreMain window;
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
-        QVERIFY(!window.loginDialog()->isVisible());
-        QVERIFY(count("SELECT count(*) FROM buckets") >= 2);
-        QVERIFY(count("SELECT count(*) FROM folders") > 0);
-        QCOMPARE(Setting().getSetting("lastusername"), QStringLiteral("demo"));
-        QCOMPARE(Setting().getSetting("saveLogin"), QStringLiteral("0"));
-        QCOMPARE(Setting().getSetting("password"), QString());
-        QCOMPARE(window.connection()->savedUsername(), QStringLiteral("demo"));
-        QCOMPARE(window.cookieJar()->username(), QStringLiteral("demo"));
-        QVERIFY(child<QLabel>(&window, "lblUserConn")->text().contains("Sei connesso come: demo"));
-        auto *buckets = child<QComboBox>(&window, "cbBuckets");
-        QCOMPARE(buckets->count(), count("SELECT count(*) FROM buckets"));
-        QCOMPARE(window.currentBucketId(), buckets->itemData(0).toString());
-        QCOMPARE(visibleTrayEntries(window).size(), 6);
-        QVERIFY(!visibleTrayEntries(window).contains("Login"));
-        // The classes tab lists the profile's classes.
-        auto *classes = child<QTableView>(&window, "twCategorie");
-        QCOMPARE(classes->model()->rowCount(),
-                 count("SELECT count(*) FROM folders WHERE idbuckets = '" + window.currentBucketId() + "'"));
-    }
+        prompts->clear();
+        typeCredentials(dialog, "", "x");
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        typeCredentials(dialog, "demo", "");
+        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
+        QCOMPARE(prompts->describe(),
+                 (QStringList{"critical|Login|Username è un campo obbligatorio",
+                              "critical|Login|Password è un campo obbligatorio"}));
+        QVERIFY(child<QLineEdit>(dialog, "leUsername")->isEnabled());
 
-    void refusedLoginKeepsTheUserNameAndSaysWhy()
-    {
-        CoreMain window;
-        KvDialogLogin *dialog = window.loginDialog();
         typeCredentials(dialog, "demo", "sbagliata");
         QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
         auto *status = child<QLabel>(dialog, "lblLoginMessage");
@@ -154,21 +128,6 @@ private slots:
         dialog->show();
         QCOMPARE(child<QLineEdit>(dialog, "leUsername")->text(), QStringLiteral("demo"));
         QCOMPARE(child<QLineEdit>(dialog, "lePassword")->text(), QString());
-    }
-
-    void emptyFieldsAreRefusedBeforeSending()
-    {
-        CoreMain window;
-        KvDialogLogin *dialog = window.loginDialog();
-        prompts->clear();
-        typeCredentials(dialog, "", "x");
-        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
-        typeCredentials(dialog, "demo", "");
-        QTest::mouseClick(child<QPushButton>(dialog, "btmOk"), Qt::LeftButton);
-        QCOMPARE(prompts->describe(),
-                 (QStringList{"critical|Login|Username è un campo obbligatorio",
-                              "critical|Login|Password è un campo obbligatorio"}));
-        QVERIFY(child<QLineEdit>(dialog, "leUsername")->isEnabled());
     }
 
     void networkFailureSaysLoginFailed()
@@ -207,6 +166,9 @@ private slots:
         QVERIFY(child<QPushButton>(dialog, "btmOk")->isEnabled());
     }
 
+    // Control held with the click asks whether to clean the catalogue first.
+    // A press of Control whose release never reached the dialog (focus moved
+    // away) must not make a later plain click ask.
     void controlHeldAsksToCleanTheCatalogue_data()
     {
         QTest::addColumn<QString>("answer");
@@ -237,60 +199,93 @@ private slots:
         QCOMPARE(Setting().getSetting("url"),
                  markersLeft ? service.baseUrl() : QStringLiteral(URLSERVICE));
         Setting().saveSetting("url", service.baseUrl());
-        // Without Control no question is asked.
-        window.onClickLogout();
-        prompts->clear();
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
-        QCOMPARE(prompts->count(), 0);
-    }
 
-    void controlReleasedElsewhereAsksNothing()
-    {
-        // The release of Control never reached the dialog (focus moved away):
-        // a later plain click must not ask to wipe the catalogue.
-        CoreMain window;
-        KvDialogLogin *dialog = window.loginDialog();
+        window.onClickLogout();
         QTest::keyPress(dialog, Qt::Key_Control);
         prompts->clear();
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
         QCOMPARE(prompts->count(), 0);
     }
 
-    void anotherUsersFilesAreRemovedAtLogin()
+    // Signed in: another user's rows are gone, the catalogue and the window are
+    // filled, the tray toggles the window and the links open the service's pages.
+    void signedInWindow()
     {
+        UrlCatcher catcher;
         CoreMain window;
         exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('old', 1, 'tok', 'someoneelse', 5)");
         exec("INSERT INTO metadati_values (idmetadata, value, hash) VALUES (1, 'v', 'old')");
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
+        QVERIFY(!window.loginDialog()->isVisible());
         QCOMPARE(count("SELECT count(*) FROM files WHERE username = 'someoneelse'"), 0);
         QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = 'old'"), 0);
         QVERIFY(count("SELECT count(*) FROM buckets") >= 2);
+        QVERIFY(count("SELECT count(*) FROM folders") > 0);
+        QCOMPARE(Setting().getSetting("lastusername"), QStringLiteral("demo"));
+        QCOMPARE(Setting().getSetting("saveLogin"), QStringLiteral("0"));
+        QCOMPARE(Setting().getSetting("password"), QString());
+        QCOMPARE(window.connection()->savedUsername(), QStringLiteral("demo"));
+        QCOMPARE(window.cookieJar()->username(), QStringLiteral("demo"));
+        QVERIFY(child<QLabel>(&window, "lblUserConn")->text().contains("Sei connesso come: demo"));
+        auto *buckets = child<QComboBox>(&window, "cbBuckets");
+        QCOMPARE(buckets->count(), count("SELECT count(*) FROM buckets"));
+        QCOMPARE(window.currentBucketId(), buckets->itemData(0).toString());
+        QCOMPARE(child<QTableView>(&window, "twCategorie")->model()->rowCount(),
+                 count("SELECT count(*) FROM folders WHERE idbuckets = '" + window.currentBucketId() + "'"));
+
+        QCOMPARE(visibleTrayEntries(window).size(), 6);
+        QVERIFY(!visibleTrayEntries(window).contains("Login"));
+        window.clickIcon(QSystemTrayIcon::DoubleClick);
+        QVERIFY(!window.isVisible());
+        window.clickIcon(QSystemTrayIcon::DoubleClick);
+        QVERIFY(window.isVisible());
+        window.clickIcon(QSystemTrayIcon::Context);
+        const QList<QAction *> actions = trayActions(window);
+        QCOMPARE(actions.at(0)->text(), QStringLiteral("demo"));
+        QCOMPARE(actions.at(1)->text(), "(" + window.currentBucketName() + ")");
+
+        window.onClickHelp();
+        window.onClickBuyQuota("#other");
+        window.onClickBuyQuota("#buyquota"); // the first demo profile has a quota
+        QCOMPARE(catcher.opened,
+                 (QList<QUrl>{QUrl(service.baseUrl() + URL_HELP), QUrl(service.baseUrl() + URL_BUY_QUOTA)}));
+
+        // A profile without quota: no usage tab, and the link is inert.
+        auto *tabs = child<QTabWidget>(&window, "tabWidget");
+        int withoutQuota = -1;
+        for (int i = 0; i < buckets->count(); ++i)
+            if (count("SELECT quota FROM buckets WHERE idbuckets = '" + buckets->itemData(i).toString() + "'") == 0)
+                withoutQuota = i;
+        QVERIFY(withoutQuota >= 0);
+        QCOMPARE(tabs->count(), 3);
+        buckets->setCurrentIndex(withoutQuota);
+        QTRY_COMPARE_WITH_TIMEOUT(tabs->count(), 2, 20000);
+        catcher.opened.clear();
+        window.onClickBuyQuota("#buyquota");
+        QVERIFY(catcher.opened.isEmpty());
+        QCOMPARE(child<QLabel>(&window, "lblUserConn")->text(), QStringLiteral("Sei connesso come: demo"));
     }
 
-    void savedCredentialsAreOfferedNextTime()
+    // Saved credentials are offered after signing out; another user then signs
+    // in, and an expired session during the window's own synchronisation is
+    // repaired for that user.
+    void signOutAndInAgain()
     {
         CoreMain window;
-        QVERIFY(signIn(window, "demo", "Tavrel2026", true));
+        QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026", true));
         QCOMPARE(Setting().getSetting("saveLogin"), QStringLiteral("1"));
         window.onClickLogout();
         KvDialogLogin *dialog = window.loginDialog();
         QVERIFY(dialog->isVisible());
         QVERIFY(!window.isVisible());
+        QVERIFY(window.cookieJar()->username().isEmpty());
         QCOMPARE(child<QLineEdit>(dialog, "leUsername")->text(), QStringLiteral("demo"));
         QCOMPARE(child<QLineEdit>(dialog, "lePassword")->text(), QStringLiteral("Tavrel2026"));
         QVERIFY(child<QCheckBox>(dialog, "ckbSalvaCredenziali")->isChecked());
         QCOMPARE(visibleTrayEntries(window), (QStringList{"Login", "Esci"}));
-    }
 
-    void secondLoginKeepsReloginWorking()
-    {
-        CoreMain window;
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
-        window.onClickLogout();
-        QVERIFY(window.cookieJar()->username().isEmpty());
-        QVERIFY(signIn(window, "verdi", "Archivio2026"));
+        QVERIFY(signInThroughDialog(window, "verdi", "Archivio2026"));
         QCOMPARE(window.connection()->savedUsername(), QStringLiteral("verdi"));
-        // An expired session during the window's own synchronisation is repaired.
         QVERIFY(service.expireSessions());
         prompts->clear();
         auto *loading = child<QLabel>(&window, "lblLoading");
@@ -303,7 +298,7 @@ private slots:
     void syncFailureShowsTheReasonAndHides()
     {
         CoreMain window;
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
+        QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
         prompts->clear();
         QVERIFY(service.failNext("syncfolder", "2", "Servizio non disponibile"));
         window.syncCategorie();
@@ -323,48 +318,6 @@ private slots:
                      == QStringList{"critical|Esibisci file|Si è verificato un errore durante l'esibizione del "
                                     "file: Esibizione non riuscita"},
                  qPrintable(prompts->describe().join('\n')));
-    }
-
-    void trayDoubleClickToggles()
-    {
-        CoreMain window;
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
-        window.clickIcon(QSystemTrayIcon::DoubleClick);
-        QVERIFY(!window.isVisible());
-        window.clickIcon(QSystemTrayIcon::DoubleClick);
-        QVERIFY(window.isVisible());
-        window.clickIcon(QSystemTrayIcon::Context);
-        const QList<QAction *> actions = trayActions(window);
-        QCOMPARE(actions.at(0)->text(), QStringLiteral("demo"));
-        QCOMPARE(actions.at(1)->text(), "(" + window.currentBucketName() + ")");
-    }
-
-    void linksOpenTheServicePages()
-    {
-        UrlCatcher catcher;
-        CoreMain window;
-        QVERIFY(signIn(window, "demo", "Tavrel2026"));
-        window.onClickHelp();
-        window.onClickBuyQuota("#other");
-        window.onClickBuyQuota("#buyquota"); // the first demo profile has a quota
-        QCOMPARE(catcher.opened,
-                 (QList<QUrl>{QUrl(service.baseUrl() + URL_HELP), QUrl(service.baseUrl() + URL_BUY_QUOTA)}));
-
-        // A profile without quota: no usage tab, and the link is inert.
-        auto *buckets = child<QComboBox>(&window, "cbBuckets");
-        auto *tabs = child<QTabWidget>(&window, "tabWidget");
-        int withoutQuota = -1;
-        for (int i = 0; i < buckets->count(); ++i)
-            if (count("SELECT quota FROM buckets WHERE idbuckets = '" + buckets->itemData(i).toString() + "'") == 0)
-                withoutQuota = i;
-        QVERIFY(withoutQuota >= 0);
-        QCOMPARE(tabs->count(), 3);
-        buckets->setCurrentIndex(withoutQuota);
-        QTRY_COMPARE_WITH_TIMEOUT(tabs->count(), 2, 20000);
-        catcher.opened.clear();
-        window.onClickBuyQuota("#buyquota");
-        QVERIFY(catcher.opened.isEmpty());
-        QCOMPARE(child<QLabel>(&window, "lblUserConn")->text(), QStringLiteral("Sei connesso come: demo"));
     }
 };
 
