@@ -64,7 +64,9 @@ private slots:
     }
 
     // Sizes around the 4 KiB head and the 1 MiB block: the digest always equals
-    // a reference SHA-1 of the whole content and the head of the first 4096 bytes.
+    // a reference SHA-1 of the whole content and the head of the first 4096
+    // bytes. Between blocks the event loop runs: a timer due at once fires
+    // while a file of several blocks is still being read.
     void digestsAcrossBlockEdges_data()
     {
         QTest::addColumn<qint64>("size");
@@ -87,30 +89,19 @@ private slots:
 
         // Progress: the file's size, and the offset of each block as it is read.
         QList<qint64> seen;
+        int seenBeforeTimer = -1;
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, this, [&] { seenBeforeTimer = int(seen.size()); });
+        timer.start(0);
         const QString hash = Fingerprint::getHash(path, [&](qint64 maximum, qint64 value) {
             seen << (maximum == size ? value : -1);
         });
         QCOMPARE(hash, reference(content));
         QCOMPARE(Fingerprint::getHash4k(path), reference(content.left(4096)));
         QCOMPARE(seen, offsets);
-    }
-
-    // Between blocks the event loop runs: a timer due at once fires while a
-    // three-block file is still being read.
-    void eventsRunBetweenBlocks()
-    {
-        const QString path = writeFile("big.bin", randomBytes(3 * 1048576));
-        bool fired = false;
-        int reportsBeforeTimer = -1;
-        int reports = 0;
-        QTimer::singleShot(0, this, [&] {
-            fired = true;
-            reportsBeforeTimer = reports;
-        });
-        Fingerprint::getHash(path, [&](qint64, qint64) { ++reports; });
-        QVERIFY(fired);
-        QCOMPARE(reports, 3);
-        QVERIFY(reportsBeforeTimer >= 1 && reportsBeforeTimer < 3);
+        if (offsets.size() > 1)
+            QVERIFY(seenBeforeTimer >= 1 && seenBeforeTimer < offsets.size());
     }
 };
 
