@@ -69,11 +69,6 @@ class TestConserva : public QObject
         return listsReady(dialog) && selectClass(dialog, className) ? dialog : nullptr;
     }
 
-    static void click(QWidget *window, const char *button)
-    {
-        QTest::mouseClick(child<QPushButton>(window, button), Qt::LeftButton);
-    }
-
     // ... and uploads it, up to the index form.
     ConservaFileDialog *toForm(const QString &path, const QString &className = QStringLiteral("Fatture clienti"))
     {

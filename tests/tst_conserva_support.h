@@ -16,6 +16,7 @@
 #include <QDomElement>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -66,6 +67,11 @@ struct Session
         return true;
     }
 };
+
+inline void click(QWidget *window, const char *button)
+{
+    QTest::mouseClick(child<QAbstractButton>(window, button), Qt::LeftButton);
+}
 
 // Waits until the dialog shows `page`.
 inline bool waitPage(ConservaFileDialog *dialog, int page, int ms = 20000)

@@ -77,11 +77,6 @@ class TestRettifica : public QObject
         QCoreApplication::sendEvent(&window, &event);
     }
 
-    static void click(QWidget *window, const char *button)
-    {
-        QTest::mouseClick(child<QAbstractButton>(window, button), Qt::LeftButton);
-    }
-
     // "Rettifica" on the selected list file with the file at `path`.
     ConservaFileDialog *rectify(CoreMain &window, const QString &path)
     {

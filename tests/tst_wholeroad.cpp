@@ -34,10 +34,6 @@ T *topLevel()
     return nullptr;
 }
 
-void click(QWidget *window, const char *button)
-{
-    QTest::mouseClick(child<QAbstractButton>(window, button), Qt::LeftButton);
-}
 } // namespace
 
 class TestWholeRoad : public QObject
