@@ -8,6 +8,7 @@
 #include "retrieve/historyfile.h"
 #include "service/kvwconn.h"
 #include "service/sessioncookiejar.h"
+#include "support/promptrecorder.h"
 #include "tst_refservice_client.h"
 
 #include <QDir>
@@ -81,13 +82,37 @@ inline QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+inline bool writeAll(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// Every entry of `dir`, hidden ones too: a left-over temporary file shows here.
 inline QStringList entriesOf(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// The message boxes recorded so far, "kind|title|text", without the file choosers.
+inline QStringList boxesOf(const PromptRecorder &prompts)
+{
+    QStringList out;
+    for (const QString &d : prompts.describe())
+        if (!d.startsWith(QLatin1String("save|")))
+            out << d;
+    return out;
+}
+
+// Clicks version `row` (0 = newest) of a loaded history window.
+inline void clickVersion(HistoryFile &window, int row)
+{
+    auto *table = window.findChild<QTableWidget *>("tbwListHistory");
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 2)).center());
+}
+
 // A history window of `hash` in class `folder`, shown and loaded with `rows`
-// versions, with version `row` (0 = newest) clicked; null when it never loads.
+// versions, with version `row` clicked; null when it never loads.
 inline std::unique_ptr<HistoryFile> openHistoryAt(SessionCookieJar *jar, const QString &hash, const QString &folder,
                                                   int rows, int row)
 {
@@ -98,7 +123,7 @@ inline std::unique_ptr<HistoryFile> openHistoryAt(SessionCookieJar *jar, const Q
     auto *table = window->findChild<QTableWidget *>("tbwListHistory");
     if (!QTest::qWaitFor([&] { return table->rowCount() == rows; }, 20000))
         return nullptr;
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 2)).center());
+    clickVersion(*window, row);
     return window;
 }
 
