@@ -18,66 +18,66 @@
 #include <QPushButton>
 
 namespace {
-const char *const kUser = "demo";
-const char *const kPassword = "Tavrel2026";
+const QString kUser = QStringLiteral("demo");
+const QString kPassword = QStringLiteral("Tavrel2026");
+const QString kChanged = QStringLiteral("information|Modifica password|Password modificata");
 
 QLineEdit *field(QWidget *w, const char *name) { return w->findChild<QLineEdit *>(name); }
 QPushButton *button(QWidget *w, const char *name) { return w->findChild<QPushButton *>(name); }
 QLabel *loading(QWidget *w) { return w->findChild<QLabel *>("lblLoading"); }
 
-void fill(QWidget *w, const QString &old, const QString &fresh, const QString &confirm)
+// Fills the three fields and presses "Salva".
+void save(QWidget *w, const QString &old, const QString &fresh, const QString &confirm)
 {
     field(w, "txtOldPassword")->setText(old);
     field(w, "txtNewPwd")->setText(fresh);
     field(w, "txtConfirmPwd")->setText(confirm);
+    QTest::mouseClick(button(w, "btmSalva"), Qt::LeftButton);
 }
 
 bool idle(QWidget *w)
 {
     return button(w, "btmSalva")->isEnabled() && button(w, "btmAnnulla")->isEnabled() && !loading(w)->isVisible();
 }
+
+// Signs in on `jar`; with `shared` the jar keeps the credentials for signing
+// in again, as the main window's session does.
+bool signIn(SessionCookieJar &jar, const QString &user, const QString &password, bool shared = true)
+{
+    KVWConn conn(&jar);
+    QSignalSpy ok(&conn, &KVWConn::loginSuccessful);
+    QSignalSpy ko(&conn, &KVWConn::loginFailure);
+    conn.login(user, password, false);
+    if (!QTest::qWaitFor([&] { return ok.count() + ko.count() > 0; }, 15000))
+        qFatal("no login reply");
+    if (!ok.isEmpty() && shared)
+        jar.setCredentials(user, password);
+    return !ok.isEmpty();
+}
+
+// Whether the service accepts these credentials, on a session of its own.
+bool serviceAccepts(const QString &user, const QString &password)
+{
+    SessionCookieJar jar;
+    return signIn(jar, user, password, false);
+}
 } // namespace
 
 class TestChangePwd : public QObject
 {
     Q_OBJECT
-private:
+
     std::unique_ptr<RefServiceFixture> m_service;
     std::unique_ptr<SessionCookieJar> m_jar;
 
-    bool startService()
+    // A fresh service with "demo" signed in on the shared session.
+    bool startSignedIn()
     {
         m_service = std::make_unique<RefServiceFixture>();
         if (!m_service->start())
             return false;
         Setting().saveSetting("url", m_service->baseUrl());
-        return true;
-    }
-
-    // Signs in on the shared session the way the main window does.
-    bool signIn(const QString &user, const QString &password)
-    {
-        KVWConn conn(m_jar.get());
-        QSignalSpy ok(&conn, &KVWConn::loginSuccessful);
-        QSignalSpy ko(&conn, &KVWConn::loginFailure);
-        conn.login(user, password, false);
-        if (!QTest::qWaitFor([&] { return ok.count() + ko.count() > 0; }, 15000) || ok.isEmpty())
-            return false;
-        m_jar->setCredentials(user, password);
-        return true;
-    }
-
-    // Whether the service accepts these credentials, on a session of its own.
-    static bool serviceAccepts(const QString &user, const QString &password)
-    {
-        SessionCookieJar jar;
-        KVWConn conn(&jar);
-        QSignalSpy ok(&conn, &KVWConn::loginSuccessful);
-        QSignalSpy ko(&conn, &KVWConn::loginFailure);
-        conn.login(user, password, false);
-        if (!QTest::qWaitFor([&] { return ok.count() + ko.count() > 0; }, 15000))
-            qFatal("no login reply");
-        return !ok.isEmpty();
+        return signIn(*m_jar, kUser, kPassword);
     }
 
 private slots:
@@ -106,7 +106,6 @@ private slots:
         QTest::newRow("mismatch") << "vecchia" << "Nuova2026x" << "Nuova2026y" << "Le password non corrispondono";
         QTest::newRow("confirmation empty") << "vecchia" << "Nuova2026x" << "" << "Le password non corrispondono";
     }
-
     void fieldChecksInOrderAndNothingIsSent()
     {
         QFETCH(QString, old);
@@ -116,26 +115,23 @@ private slots:
         PromptRecorder prompts;
         ChangePwdDialog dialog(m_jar.get());
         dialog.show();
-        fill(&dialog, old, fresh, confirm);
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
+        save(&dialog, old, fresh, confirm);
         QCOMPARE(prompts.describe(), QStringList{"critical|Cambio Password|" + message});
         QVERIFY(!dialog.connection()->currentReply());
         QVERIFY(idle(&dialog));
         QVERIFY(dialog.isVisible());
     }
 
+    // The client does not check the rules: a short password goes out and the
+    // service's reason comes back. Corrected, the change goes through and is
+    // reported once only.
     void refusedPasswordShowsTheReasonAndKeepsTheFields()
     {
-        QVERIFY2(startService(), qPrintable(m_service->errorString()));
-        QVERIFY(signIn(kUser, kPassword));
+        QVERIFY(startSignedIn());
         PromptRecorder prompts;
         ChangePwdDialog dialog(m_jar.get());
         dialog.show();
-
-        // The client does not check the rules: a short password goes out and
-        // the service's reason comes back.
-        fill(&dialog, kPassword, "corta1", "corta1");
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
+        save(&dialog, kPassword, "corta1", "corta1");
         QVERIFY(!button(&dialog, "btmSalva")->isEnabled());
         QVERIFY(!button(&dialog, "btmAnnulla")->isEnabled());
         QVERIFY(loading(&dialog)->isVisible());
@@ -145,130 +141,90 @@ private slots:
         QVERIFY(idle(&dialog));
         QCOMPARE(loading(&dialog)->movie()->state(), QMovie::NotRunning);
         QVERIFY(dialog.isVisible());
-        QCOMPARE(field(&dialog, "txtOldPassword")->text(), QString::fromLatin1(kPassword));
+        QCOMPARE(field(&dialog, "txtOldPassword")->text(), kPassword);
         QCOMPARE(field(&dialog, "txtNewPwd")->text(), QStringLiteral("corta1"));
         QCOMPARE(field(&dialog, "txtConfirmPwd")->text(), QStringLiteral("corta1"));
         QVERIFY(serviceAccepts(kUser, kPassword));
 
-        // Corrected, the change goes through, and is reported once only.
         prompts.clear();
         QSignalSpy accepted(&dialog, &QDialog::accepted);
-        fill(&dialog, kPassword, "Lunga2026ok", "Lunga2026ok");
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
+        save(&dialog, kPassword, "Lunga2026ok", "Lunga2026ok");
         QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 1, 15000);
         QTest::qWait(200);
-        QCOMPARE(prompts.describe(), QStringList{"information|Modifica password|Password modificata"});
+        QCOMPARE(prompts.describe(), QStringList{kChanged});
         QVERIFY(serviceAccepts(kUser, "Lunga2026ok"));
     }
 
-    void otherFailuresSilentlyMakeTheWindowUsableAgain()
+    // Another refusal, an unexpected success status and a transport failure
+    // show nothing and leave the window usable; a failure arriving after the
+    // unexpected status changes nothing.
+    void otherOutcomesSilentlyMakeTheWindowUsableAgain()
     {
-        QVERIFY2(startService(), qPrintable(m_service->errorString()));
-        QVERIFY(signIn(kUser, kPassword));
+        QVERIFY(startSignedIn());
         PromptRecorder prompts;
         ChangePwdDialog dialog(m_jar.get());
         dialog.show();
-        fill(&dialog, kPassword, "Nuova2026x", "Nuova2026x");
-
         QVERIFY(m_service->failNext("changePWD", "2", "Azione non disponibile"));
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
+        save(&dialog, kPassword, "Nuova2026x", "Nuova2026x");
         QTRY_VERIFY_WITH_TIMEOUT(idle(&dialog), 15000);
-        QCOMPARE(prompts.count(), 0);
 
         QVERIFY(m_service->stop());
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(idle(&dialog), 15000);
-        QCOMPARE(prompts.count(), 0);
-        QVERIFY(dialog.isVisible());
-    }
-
-    void unexpectedSuccessStatusDoesNotLeaveTheWindowBusy()
-    {
-        QVERIFY2(startService(), qPrintable(m_service->errorString()));
-        QVERIFY(m_service->stop());
-        PromptRecorder prompts;
-        ChangePwdDialog dialog(m_jar.get());
-        dialog.show();
-        fill(&dialog, kPassword, "Nuova2026x", "Nuova2026x");
         QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
         QVERIFY(!idle(&dialog));
         emit dialog.connection()->commandSuccessful(QDomElement(), "14");
         QVERIFY(idle(&dialog));
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(prompts.count(), 0);
-        // The exchange is over: the transport failure that follows changes nothing.
         QTest::qWait(500);
+        QVERIFY(idle(&dialog));
+
+        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(idle(&dialog), 15000);
         QCOMPARE(prompts.count(), 0);
-        QVERIFY(idle(&dialog));
+        QVERIFY(dialog.isVisible());
     }
 
-    void successStoresTheNewPasswordAndCloses()
+    // Success closes the window; the new password, with characters special in
+    // XML and a placeholder, reaches the service as typed, is stored only when
+    // credentials are saved, and the shared session signs in with it from now
+    // on. An expired session is repaired on the way and the change made once.
+    void successChangesThePasswordEverywhere_data()
     {
-        QVERIFY2(startService(), qPrintable(m_service->errorString()));
-        QVERIFY(signIn(kUser, kPassword));
+        QTest::addColumn<bool>("saveLogin");
+        QTest::addColumn<bool>("expire");
+        QTest::newRow("credentials saved") << true << false;
+        QTest::newRow("credentials not saved") << false << false;
+        QTest::newRow("session expired") << true << true;
+    }
+    void successChangesThePasswordEverywhere()
+    {
+        QFETCH(bool, saveLogin);
+        QFETCH(bool, expire);
+        QVERIFY(startSignedIn());
         Setting settings;
-        settings.saveSetting("saveLogin", "1");
-        settings.saveSetting("password", kPassword);
+        settings.saveSetting("saveLogin", saveLogin ? "1" : "0");
+        settings.saveSetting("password", saveLogin ? kPassword : QString());
 
-        PromptRecorder prompts;
-        ChangePwdDialog dialog(m_jar.get());
-        dialog.show();
-        QSignalSpy accepted(&dialog, &QDialog::accepted);
-        // Characters that are special in XML, and a placeholder, reach the
-        // service as typed.
-        const QString fresh = QStringLiteral("Nu%1&<v>'\"26");
-        fill(&dialog, kPassword, fresh, fresh);
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 1, 15000);
-        QCOMPARE(prompts.describe(), QStringList{"information|Modifica password|Password modificata"});
-        QVERIFY(!dialog.isVisible());
-        QVERIFY(idle(&dialog));
-        QCOMPARE(settings.getSetting("password"), fresh);
-        // The shared session signs in again with the new password from now on.
-        QCOMPARE(m_jar->password(), fresh);
-        QCOMPARE(m_jar->username(), QString::fromLatin1(kUser));
-        QVERIFY(serviceAccepts(kUser, fresh));
-        QVERIFY(!serviceAccepts(kUser, kPassword));
-    }
-
-    void passwordIsNotStoredWhenCredentialsAreNotSaved()
-    {
-        QVERIFY2(startService(), qPrintable(m_service->errorString()));
-        QVERIFY(signIn(kUser, kPassword));
-        Setting settings;
-        settings.saveSetting("saveLogin", "0");
-        settings.saveSetting("password", "");
-
-        PromptRecorder prompts;
-        ChangePwdDialog dialog(m_jar.get());
-        QSignalSpy accepted(&dialog, &QDialog::accepted);
-        fill(&dialog, kPassword, "Nuova2026x", "Nuova2026x");
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 1, 15000);
-        QCOMPARE(settings.getSetting("password"), QString());
-        QCOMPARE(m_jar->password(), QStringLiteral("Nuova2026x"));
-    }
-
-    void expiredSessionIsRepairedAndThePasswordChangesOnce()
-    {
-        QVERIFY2(startService(), qPrintable(m_service->errorString()));
-        QVERIFY(signIn(kUser, kPassword));
         PromptRecorder prompts;
         ChangePwdDialog dialog(m_jar.get());
         dialog.show();
         QSignalSpy accepted(&dialog, &QDialog::accepted);
         QSignalSpy retried(dialog.connection(), &KVWConn::retry);
-
-        QVERIFY(m_service->expireSessions());
-        fill(&dialog, kPassword, "Rinnovata2026", "Rinnovata2026");
-        QTest::mouseClick(button(&dialog, "btmSalva"), Qt::LeftButton);
+        if (expire)
+            QVERIFY(m_service->expireSessions());
+        const QString fresh = QStringLiteral("Nu%1&<v>'\"26");
+        save(&dialog, kPassword, fresh, fresh);
         QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 1, 15000);
-        QCOMPARE(retried.count(), 1);
-        // A second "changePWD" with the same values would have been refused
-        // (the old password no longer matches) and shown as an error.
+        // A second "changePWD" would have been refused (the old password no
+        // longer matches) and shown as an error.
         QTest::qWait(300);
-        QCOMPARE(prompts.describe(), QStringList{"information|Modifica password|Password modificata"});
-        QVERIFY(serviceAccepts(kUser, "Rinnovata2026"));
+        QCOMPARE(retried.count(), expire ? 1 : 0);
+        QCOMPARE(prompts.describe(), QStringList{kChanged});
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(idle(&dialog));
+        QCOMPARE(settings.getSetting("password"), saveLogin ? fresh : QString());
+        QCOMPARE(m_jar->password(), fresh);
+        QCOMPARE(m_jar->username(), kUser);
+        QVERIFY(serviceAccepts(kUser, fresh));
+        QVERIFY(!serviceAccepts(kUser, kPassword));
     }
 };
 
