@@ -6,7 +6,6 @@
 #include "browse/htmlitemdelegate.h"
 #include "browse/listfiledelegate.h"
 #include "browse/metadatadetaildelegate.h"
-#include "service/kvdialoglogin.h"
 #include "store/database.h"
 #include "store/setting.h"
 #include "support/promptrecorder.h"
@@ -14,12 +13,10 @@
 #include "support/testenv.h"
 #include "support/windowtest.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
 #include <QTableView>
 
 class TestListFile : public QObject
@@ -31,10 +28,7 @@ class TestListFile : public QObject
     CoreMain *window = nullptr;
     QTableView *table = nullptr;
 
-    bool signIn(const QString &user, const QString &password)
-    {
-        return signInThroughDialog(*window, user, password);
-    }
+    const QStringList both{"contratto-manutenzione.txt", "fattura-2026-0142.txt"};
 
     // The shown texts of a column, top to bottom, without markup.
     QStringList column(int column)
@@ -69,6 +63,17 @@ class TestListFile : public QObject
             edit->setText(text);
     }
 
+    bool buttonsShown() { return !child<QWidget>(window, "hwBottoniera")->isHidden(); }
+
+    // The column's texts after one header click and after a second one.
+    QPair<QStringList, QStringList> clickTwice(int section)
+    {
+        emit table->horizontalHeader()->sectionClicked(section);
+        const QStringList first = column(section);
+        emit table->horizontalHeader()->sectionClicked(section);
+        return {first, column(section)};
+    }
+
 private slots:
     void initTestCase()
     {
@@ -78,11 +83,7 @@ private slots:
         prompts = new PromptRecorder;
         window = new CoreMain;
         table = child<QTableView>(window, "tbwFile");
-        // Before sign-in the details are closed and the file buttons hidden.
-        QCOMPARE(child<QPushButton>(window, "btmHideDetail")->text(), QStringLiteral("Mostra Dettagli"));
-        QVERIFY(child<QTableView>(window, "tbwMetadati")->isHidden());
-        QVERIFY(qobject_cast<HTMLItemDelegate *>(table->itemDelegate()));
-        QVERIFY(signIn("demo", "Tavrel2026"));
+        QVERIFY(signInThroughDialog(*window, "demo", "Tavrel2026"));
         QCOMPARE(window->currentBucketId(), QStringLiteral("PRF-AZIENDA"));
     }
 
@@ -94,12 +95,12 @@ private slots:
 
     void listOfTheProfileNewestFirst()
     {
-        QCOMPARE(column(FileListQuery::FileName),
-                 (QStringList{"contratto-manutenzione.txt", "fattura-2026-0142.txt"}));
+        QCOMPARE(column(FileListQuery::FileName), both);
         QCOMPARE(column(FileListQuery::Path),
                  (QStringList{"/home/demo/Documenti/Contratti/", "/home/demo/Documenti/Fatture/"}));
         QCOMPARE(column(FileListQuery::ClassName), (QStringList{"Contratti", "Fatture attive"}));
         QCOMPARE(column(FileListQuery::Preserved), (QStringList{"2026-01-29 08:15:40", "2026-01-15 10:02:11"}));
+        QVERIFY(qobject_cast<HTMLItemDelegate *>(table->itemDelegate()));
         QVERIFY(qobject_cast<DateFormatDelegate *>(table->itemDelegateForColumn(FileListQuery::Preserved)));
 
         QStringList headers;
@@ -109,78 +110,67 @@ private slots:
                                        "Token", "IdFolder"}));
         for (int section = 0; section < table->model()->columnCount(); ++section)
             QCOMPARE(table->isColumnHidden(section), section == 0 || section >= FileListQuery::Token);
-        QVERIFY(!table->horizontalHeader()->isHidden());
-        QVERIFY(child<QWidget>(window, "hwBottoniera")->isHidden());
+        QVERIFY(!buttonsShown());
         QCOMPARE(window->selectedFileData(FileListQuery::FileName), QString());
     }
 
-    void searchSelectsTheFirstMatchAndShowsItsDetails()
+    // A search selects its first row and shows its details, the value holding
+    // the text marked; the text is marked in the list too, every word must
+    // occur, and clearing the search lists the whole profile without markup.
+    void searchSelectsAndMarks()
     {
         search("rossi");
         QCOMPARE(column(FileListQuery::FileName), QStringList{"fattura-2026-0142.txt"});
-        QVERIFY(!child<QWidget>(window, "hwBottoniera")->isHidden());
-        QCOMPARE(detailKeys(), (QStringList{"Token=" + window->selectedFileData(FileListQuery::Token),
-                                            "Conservato da=demo", "Conservato il=15/01/2026 10:02:11",
+        QVERIFY(buttonsShown());
+        const QString token = window->selectedFileData(FileListQuery::Token);
+        QVERIFY(!token.isEmpty());
+        QCOMPARE(detailKeys(), (QStringList{"Token=" + token, "Conservato da=demo", "Conservato il=15/01/2026 10:02:11",
                                             "Computer name=ufficio-amministrazione",
                                             "Ultima modifica=15/01/2026 09:30:00", "Numero fattura=2026/0142",
                                             "Data fattura=15/01/2026", "Importo totale=1.220,00",
                                             "Cliente=Rossi Forniture S.r.l."}));
-        QVERIFY(!window->selectedFileData(FileListQuery::Token).isEmpty());
-        QCOMPARE(window->selectedFileData(FileListQuery::FileName), QStringLiteral("fattura-2026-0142.txt"));
         QCOMPARE(window->selectedFileData(FileListQuery::Path), QStringLiteral("/home/demo/Documenti/Fatture/"));
         QCOMPARE(window->selectedFileData(FileListQuery::ClassId), QStringLiteral("101"));
-        QCOMPARE(window->selectedFileData(FileListQuery::Hash).size(), 40);
-        // The value holding the search text is marked; the details stay closed.
         MetaDataDetailDelegate *details = window->fileDetailModel();
         QCOMPARE(details->data(details->index(8, 2), Qt::BackgroundRole).value<QColor>(), QColor(Qt::yellow));
         QVERIFY(child<QTableView>(window, "tbwMetadati")->isHidden());
-    }
 
-    void searchWordsAndHighlight()
-    {
         search("ufficio");
         QCOMPARE(column(FileListQuery::FileName).size(), 2);
-        const QModelIndex computer = table->model()->index(0, FileListQuery::ComputerName);
-        QCOMPARE(computer.data().toString(),
+        QCOMPARE(table->model()->index(0, FileListQuery::ComputerName).data().toString(),
                  QStringLiteral("<span style=\"background-color:yellow\">ufficio</span>-legale"));
-
         search("legale contratto");
         QCOMPARE(column(FileListQuery::FileName), QStringList{"contratto-manutenzione.txt"});
-        search(" rossi");
-        QCOMPARE(column(FileListQuery::FileName), QStringList{"fattura-2026-0142.txt"});
         search("rossi bianchi");
         QVERIFY(column(FileListQuery::FileName).isEmpty());
-        QVERIFY(child<QWidget>(window, "hwBottoniera")->isHidden());
+        QVERIFY(!buttonsShown());
         QCOMPARE(window->selectedFileData(FileListQuery::Hash), QString());
 
-        // Clearing the search lists the whole profile again, without markup.
         child<QLineEdit>(window, "leSearch")->clear();
-        QCOMPARE(column(FileListQuery::FileName),
-                 (QStringList{"contratto-manutenzione.txt", "fattura-2026-0142.txt"}));
+        QCOMPARE(column(FileListQuery::FileName), both);
         QCOMPARE(table->model()->index(0, FileListQuery::ComputerName).data().toString(),
                  QStringLiteral("ufficio-legale"));
     }
 
-    void deselectionHidesTheButtonsAndEmptiesTheDetails()
-    {
-        table->selectRow(1);
-        QVERIFY(!child<QWidget>(window, "hwBottoniera")->isHidden());
-        QCOMPARE(window->fileDetailModel()->rowCount(), 9);
-        table->clearSelection();
-        QVERIFY(child<QWidget>(window, "hwBottoniera")->isHidden());
-        QCOMPARE(window->fileDetailModel()->rowCount(), 0);
-        QCOMPARE(window->selectedFileData(FileListQuery::FileName), QString());
-    }
-
-    void detailButtonTogglesTheDetails()
+    // Deselection hides the buttons and empties the details; the details
+    // button opens and closes them, and a search keeps them open.
+    void selectionAndDetails()
     {
         auto *button = child<QPushButton>(window, "btmHideDetail");
         auto *details = child<QTableView>(window, "tbwMetadati");
+        table->selectRow(1);
+        QVERIFY(buttonsShown());
+        QCOMPARE(window->fileDetailModel()->rowCount(), 9);
+        table->clearSelection();
+        QVERIFY(!buttonsShown());
+        QCOMPARE(window->fileDetailModel()->rowCount(), 0);
+        QCOMPARE(window->selectedFileData(FileListQuery::FileName), QString());
+
+        QCOMPARE(button->text(), QStringLiteral("Mostra Dettagli"));
         table->selectRow(0);
         QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(!details->isHidden());
         QCOMPARE(button->text(), QStringLiteral("Chiudi Dettagli"));
-        // A search keeps the details open.
         search("fattura");
         QVERIFY(!details->isHidden());
         QTest::mouseClick(button, Qt::LeftButton);
@@ -189,28 +179,20 @@ private slots:
         child<QLineEdit>(window, "leSearch")->clear();
     }
 
+    // A second click on a header reverses the order; the date column sorts by
+    // time and the computer-name column by the text as read, both ways.
     void headerClickSortsAndReverses()
     {
-        QHeaderView *header = table->horizontalHeader();
-        const QStringList byName{"contratto-manutenzione.txt", "fattura-2026-0142.txt"};
-        emit header->sectionClicked(FileListQuery::FileName);
-        const QStringList first = column(FileListQuery::FileName);
-        emit header->sectionClicked(FileListQuery::FileName);
-        const QStringList second = column(FileListQuery::FileName);
-        QVERIFY(first == byName || second == byName);
-        QCOMPARE(second, QStringList({first.at(1), first.at(0)}));
-        // The date column sorts by time, both ways.
+        const auto names = clickTwice(FileListQuery::FileName);
+        QVERIFY(names.first == both || names.second == both);
+        QCOMPARE(names.second, QStringList({names.first.at(1), names.first.at(0)}));
         const QStringList newestFirst{"2026-01-29 08:15:40", "2026-01-15 10:02:11"};
-        emit header->sectionClicked(FileListQuery::Preserved);
-        const QStringList dates = column(FileListQuery::Preserved);
-        emit header->sectionClicked(FileListQuery::Preserved);
-        QCOMPARE(column(FileListQuery::Preserved), QStringList({dates.at(1), dates.at(0)}));
-        QVERIFY(dates == newestFirst || column(FileListQuery::Preserved) == newestFirst);
-        // The computer-name column sorts by the text as read.
-        emit header->sectionClicked(FileListQuery::ComputerName);
-        const QStringList computers = column(FileListQuery::ComputerName);
-        QVERIFY(computers == QStringList({"ufficio-amministrazione", "ufficio-legale"})
-                || computers == QStringList({"ufficio-legale", "ufficio-amministrazione"}));
+        const auto dates = clickTwice(FileListQuery::Preserved);
+        QVERIFY(dates.first == newestFirst || dates.second == newestFirst);
+        QCOMPARE(dates.second, QStringList({dates.first.at(1), dates.first.at(0)}));
+        const QStringList computers{"ufficio-amministrazione", "ufficio-legale"};
+        const auto byComputer = clickTwice(FileListQuery::ComputerName);
+        QVERIFY(byComputer.first == computers || byComputer.second == computers);
     }
 
     void resizingSharesTheWidthAmongTheShownColumns()
@@ -225,6 +207,8 @@ private slots:
         }
     }
 
+    // The other profile's list; an apostrophe and a "%" typed in the search
+    // neither fail nor match everything.
     void otherProfileAndApostrophe()
     {
         auto *profiles = child<QComboBox>(window, "cbBuckets");
