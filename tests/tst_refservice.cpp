@@ -12,33 +12,14 @@ namespace {
 
 const QString Seed = QStringLiteral(TAVREL_FIXTURES_DIR "/refservice_seed.json");
 
-QList<QPair<QString, QString>> goodValues(const QString &number = QStringLiteral("F-1"))
+RestFields goodValues(const QString &number = QStringLiteral("F-1"))
 {
-    return {{QStringLiteral("101"), number},
-            {QStringLiteral("102"), QStringLiteral("1.234,56")},
-            {QStringLiteral("103"), QStringLiteral("29/02/2024")},
-            {QStringLiteral("104"), QString()}};
+    return {{"101", number}, {"102", "1.234,56"}, {"103", "29/02/2024"}, {"104", QString()}};
 }
 
-RestReply conserve(ServiceClient &c, const QString &hash, int folder, const QList<QPair<QString, QString>> &values,
-                   const QString &previous = QString())
+QString annaUsed(const RestReply &r)
 {
-    QList<QPair<QString, QString>> fields = {{QStringLiteral("hash"), hash}};
-    if (!previous.isEmpty())
-        fields.append({QStringLiteral("hashprecedente"), previous});
-    fields.append({QStringLiteral("folderid"), QString::number(folder)});
-    fields.append({QStringLiteral("computername"), QStringLiteral("postazione-test")});
-    return c.action(previous.isEmpty() ? QStringLiteral("savevaluemetadati") : QStringLiteral("sostituiscivaluemetadati"),
-                    fields, values);
-}
-
-QDomElement bucketById(const RestReply &r, const QString &id)
-{
-    for (const QDomElement &b : r.all(QStringLiteral("bucket"))) {
-        if (b.attribute(QStringLiteral("id")) == id)
-            return b;
-    }
-    return {};
+    return r.where("bucket", "id", "P-ANNA").value(0).attribute("used");
 }
 
 } // namespace
@@ -72,434 +53,351 @@ void TestRefService::initTestCase()
 
 void TestRefService::demoSeedAndPages()
 {
+    // The built-in demo seed: profiles with and without quota, classes in
+    // several groups with every index type, documents with tokens and values.
     RefServiceFixture demo;
     QVERIFY2(demo.start(), qPrintable(demo.errorString()));
     ServiceClient c(demo.baseUrl());
-    for (const QString &page : {QStringLiteral("/kvshop/Help/"), QStringLiteral("/kvshop/BuyQuota/"),
-                               QStringLiteral("/kvshop/PasswordRecovery/"), QStringLiteral("/kvshop/Survey/")}) {
+    for (const char *page : {"/kvshop/Help/", "/kvshop/BuyQuota/", "/kvshop/PasswordRecovery/", "/kvshop/Survey/"}) {
         const RestReply r = c.get(page);
-        QCOMPARE(r.http, 200);
-        QVERIFY2(r.raw.contains("lang=\"it\""), page.toUtf8());
+        QVERIFY2(r.http == 200 && r.raw.contains("lang=\"it\""), page);
     }
-    QCOMPARE(c.login(QStringLiteral("verdi"), QStringLiteral("Archivio2026")).status, QStringLiteral("1"));
-    const RestReply r = c.login(QStringLiteral("demo"), QStringLiteral("Tavrel2026"));
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("1"));
-    const QList<QDomElement> buckets = r.all(QStringLiteral("bucket"));
-    QVERIFY(buckets.size() >= 2);
-    bool withQuota = false, withoutQuota = false;
-    for (const QDomElement &b : buckets) {
-        withQuota = withQuota || b.attribute(QStringLiteral("quota")).toLongLong() > 0;
-        withoutQuota = withoutQuota || b.attribute(QStringLiteral("quota")) == QLatin1String("0");
-        QVERIFY(b.attribute(QStringLiteral("div")).toLongLong() > 0);
+    QCOMPARE(c.login("verdi", "Archivio2026").status, "1");
+    const RestReply r = c.login("demo", "Tavrel2026");
+    QCOMPARE(r.outcome(), "200/1");
+    QSet<QString> quotas, groups, types, required;
+    for (const QDomElement &b : r.all("bucket")) {
+        quotas << (b.attribute("quota").toLongLong() > 0 ? QStringLiteral("some") : b.attribute("quota"));
+        QVERIFY(b.attribute("div").toLongLong() > 0);
     }
-    QVERIFY(withQuota && withoutQuota);
-    QSet<QString> groups, types;
-    bool required = false, optional = false;
-    for (const QDomElement &f : r.all(QStringLiteral("folder"))) {
-        groups.insert(f.attribute(QStringLiteral("groups")));
-        const QDomNodeList indexes = f.elementsByTagName(QStringLiteral("metadato"));
+    QCOMPARE(quotas, (QSet<QString>{"some", "0"}));
+    for (const QDomElement &f : r.all("folder")) {
+        groups << f.attribute("groups");
+        const QDomNodeList indexes = f.elementsByTagName("metadato");
         for (int i = 0; i < indexes.size(); ++i) {
-            const QDomElement m = indexes.at(i).toElement();
-            QCOMPARE(m.attribute(QStringLiteral("idfolder")), f.attribute(QStringLiteral("id")));
-            types.insert(m.attribute(QStringLiteral("type")));
-            required = required || m.attribute(QStringLiteral("required")) == QLatin1String("1");
-            optional = optional || m.attribute(QStringLiteral("required")) == QLatin1String("0");
+            QCOMPARE(indexes.at(i).toElement().attribute("idfolder"), f.attribute("id"));
+            types << indexes.at(i).toElement().attribute("type");
+            required << indexes.at(i).toElement().attribute("required");
         }
     }
     QVERIFY(groups.size() >= 3);
-    QCOMPARE(types, (QSet<QString>{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
-    QVERIFY(required && optional);
-    // The seeded documents come with their tokens and index values.
-    const QList<QDomElement> files = r.all(QStringLiteral("file"));
-    QVERIFY(!files.isEmpty());
-    for (const QDomElement &f : files)
-        QVERIFY(!f.attribute(QStringLiteral("token")).isEmpty());
-    QVERIFY(!r.all(QStringLiteral("metadatoValue")).isEmpty());
+    QCOMPARE(types, (QSet<QString>{"1", "2", "3"}));
+    QCOMPARE(required, (QSet<QString>{"0", "1"}));
+    QVERIFY(!r.all("file").isEmpty() && !r.all("metadatoValue").isEmpty());
+    for (const QDomElement &f : r.all("file"))
+        QVERIFY(!f.attribute("token").isEmpty());
 }
 
 void TestRefService::loginAndSessionRules()
 {
     ServiceClient c(m_service.baseUrl());
-    RestReply r = c.login(QStringLiteral("anna"), QStringLiteral("sbagliata1"));
-    QCOMPARE(r.http, 500);
-    QCOMPARE(r.status, QStringLiteral("0"));
+    RestReply r = c.login("anna", "sbagliata1");
+    QCOMPARE(r.outcome(), "500/0");
     QVERIFY(!r.description.isEmpty());
 
     // No session yet: every action but login answers "19".
-    for (const QString &action : {QStringLiteral("syncfolder"), QStringLiteral("history"), QStringLiteral("changePWD"),
-                                 QStringLiteral("ripristina"), QStringLiteral("getexhibitorconfig")}) {
-        r = c.action(action);
-        QCOMPARE(r.http, 500);
-        QCOMPARE(r.status, QStringLiteral("19"));
-    }
-    r = c.upload(11, "abc", QStringLiteral("/tmp/a.txt"));
-    QCOMPARE(r.status, QStringLiteral("19"));
+    for (const char *action : {"syncfolder", "history", "changePWD", "ripristina", "getexhibitorconfig"})
+        QCOMPARE(c.action(action).outcome(), "500/19");
+    QCOMPARE(c.upload(11, "abc", "/tmp/a.txt").status, "19");
 
-    r = c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("1"));
-    const QByteArray cookie = r.header("set-cookie");
-    QVERIFY(cookie.contains("Path=/"));
-    QVERIFY(cookie.contains("HttpOnly"));
-    QCOMPARE(r.all(QStringLiteral("bucket")).size(), 2);
-    QCOMPARE(r.all(QStringLiteral("policie")).size(), 2);
-    QCOMPARE(r.all(QStringLiteral("folder")).size(), 3);
+    r = c.login("anna", "Quaderno2026");
+    QCOMPARE(r.outcome(), "200/1");
+    QVERIFY(r.header("set-cookie").contains("Path=/") && r.header("set-cookie").contains("HttpOnly"));
+    QCOMPARE(r.all("bucket").size(), 2);
+    QCOMPARE(r.all("policie").size(), 2);
+    QCOMPARE(r.all("folder").size(), 3);
 
-    r = c.sync(QStringLiteral("0.0"));
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("5"));
-    QCOMPARE(r.all(QStringLiteral("folder")).size(), 3);
+    r = c.sync("0.0");
+    QCOMPARE(r.outcome(), "200/5");
+    QCOMPARE(r.all("folder").size(), 3);
 
-    r = c.action(QStringLiteral("cancellatutto"));
-    QCOMPARE(r.http, 500);
-    QCOMPARE(r.status, QStringLiteral("2"));
-    QVERIFY(r.description.contains(QStringLiteral("cancellatutto")));
+    r = c.action("cancellatutto");
+    QCOMPARE(r.outcome(), "500/2");
+    QVERIFY(r.description.contains("cancellatutto"));
 }
 
 void TestRefService::malformedRequestsChangeNothing()
 {
     ServiceClient c(m_service.baseUrl());
-    QCOMPARE(c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026")).status, QStringLiteral("1"));
-    const QByteArray before = c.sync(QStringLiteral("0.0")).raw;
+    QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
+    const QByteArray before = c.sync("0.0").raw;
 
-    struct Case {
-        const char *name;
-        QByteArray body;
-    };
-    const QList<Case> cases = {
-        {"truncated", "<?xml version=\"1.0\"?><request><action>syncfolder</action><codes"},
+    const QByteArray x = "<?xml version=\"1.0\"?>";
+    const QList<QPair<const char *, QByteArray>> cases = {
+        {"truncated", x + "<request><action>syncfolder</action><codes"},
         {"not xml", "login please"},
-        {"wrong root", "<?xml version=\"1.0\"?><richiesta><action>syncfolder</action></richiesta>"},
-        {"no action", "<?xml version=\"1.0\"?><request><codesync>0</codesync></request>"},
-        {"entity bomb", "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
-                        "<request><action>changePWD</action><newpwd>&b;</newpwd></request>"},
-        {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-                            "<request><action>syncfolder</action><codesync>&x;</codesync></request>"},
-        {"undeclared entity", "<?xml version=\"1.0\"?><request><action>syncfolder</action><codesync>&x;</codesync></request>"},
-        {"huge field", "<?xml version=\"1.0\"?><request><action>history</action><hash>" + QByteArray(100000, 'a')
-                           + "</hash></request>"},
-        {"nested markup", "<?xml version=\"1.0\"?><request><action>history</action><hash><b>x</b></hash></request>"},
-        {"oversized", "<?xml version=\"1.0\"?><request><action>syncfolder</action><codesync>"
-                          + QByteArray(5 * 1024 * 1024, '1') + "</codesync></request>"},
+        {"wrong root", x + "<richiesta><action>syncfolder</action></richiesta>"},
+        {"no action", x + "<request><codesync>0</codesync></request>"},
+        {"entity bomb", x + "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
+                            "<request><action>changePWD</action><newpwd>&b;</newpwd></request>"},
+        {"external entity", x + "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+                                "<request><action>syncfolder</action><codesync>&x;</codesync></request>"},
+        {"undeclared entity", x + "<request><action>syncfolder</action><codesync>&x;</codesync></request>"},
+        {"huge field", x + "<request><action>history</action><hash>" + QByteArray(100000, 'a') + "</hash></request>"},
+        {"nested markup", x + "<request><action>history</action><hash><b>x</b></hash></request>"},
+        {"oversized", x + "<request><action>syncfolder</action><codesync>" + QByteArray(5 * 1024 * 1024, '1')
+                          + "</codesync></request>"},
     };
-    for (const Case &k : cases) {
-        const RestReply r = c.post(k.body);
-        QVERIFY2(r.http == 500, k.name);
-        QVERIFY2(!r.status.isEmpty() && r.status != QLatin1String("5"), k.name);
-        QVERIFY2(!r.description.isEmpty(), k.name);
+    for (const auto &[name, body] : cases) {
+        const RestReply r = c.post(body);
+        QVERIFY2(r.http == 500 && !r.status.isEmpty() && r.status != "5" && !r.description.isEmpty(), name);
     }
-    const RestReply tooMany = c.post("<?xml version=\"1.0\"?><request><action>savevaluemetadati</action>"
+    const RestReply tooMany = c.post(x + "<request><action>savevaluemetadati</action>"
                                      + QByteArray("<metadato key=\"1\" value=\"v\"/>").repeated(1001) + "</request>");
     QCOMPARE(tooMany.http, 500);
-    QVERIFY2(tooMany.description.contains(QStringLiteral("1000")), qPrintable(tooMany.description));
+    QVERIFY2(tooMany.description.contains("1000"), qPrintable(tooMany.description));
     // An action's own missing fields: that action's failure code.
-    QCOMPARE(c.action(QStringLiteral("history")).status, QStringLiteral("30"));
-    QCOMPARE(c.action(QStringLiteral("ripristina")).status, QStringLiteral("18"));
-    QCOMPARE(c.action(QStringLiteral("savevaluemetadati")).status, QStringLiteral("16"));
-    QCOMPARE(c.action(QStringLiteral("uploadfile")).status, QStringLiteral("13"));
-    QCOMPARE(c.sync(QStringLiteral("0.0")).raw, before);
+    const QList<QPair<const char *, const char *>> ownCodes = {
+        {"history", "30"}, {"ripristina", "18"}, {"savevaluemetadati", "16"}, {"uploadfile", "13"}};
+    for (const auto &[action, code] : ownCodes)
+        QCOMPARE(c.action(action).status, code);
+    QCOMPARE(c.sync("0.0").raw, before);
 }
 
 void TestRefService::uploadConserveAndCursor()
 {
     ServiceClient c(m_service.baseUrl());
-    RestReply r = c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
-    const qint64 usedBefore = bucketById(r, QStringLiteral("P-ANNA")).attribute(QStringLiteral("used")).toLongLong();
+    RestReply r = c.login("anna", "Quaderno2026");
+    const qint64 usedBefore = annaUsed(r).toLongLong();
     const QByteArray content = "fattura numero uno\n";
-    const QString hash = sha1Hex(content);
+    const QString hash = sha1Hex(content), path = "/home/anna/fattura.txt";
 
-    // The declared fingerprint must be the one of the bytes received.
-    r = c.upload(11, content, QStringLiteral("/home/anna/fattura.txt"), QString(), sha1Hex("altro contenuto"));
-    QCOMPARE(r.http, 500);
-    QCOMPARE(r.status, QStringLiteral("13"));
+    // The declared fingerprint must be the one of the bytes received; then
+    // nothing was uploaded, so nothing can be conserved.
+    r = c.upload(11, content, path, QString(), sha1Hex("altro contenuto"));
+    QCOMPARE(r.outcome(), "500/13");
     QVERIFY(r.description.contains(hash));
-    // Nothing was uploaded, so nothing can be conserved.
-    QCOMPARE(conserve(c, hash, 11, goodValues()).status, QStringLiteral("16"));
+    QCOMPARE(c.conserve(hash, 11, goodValues()).status, "16");
     // A class of another account (bruno's 21) or an unknown one.
-    QCOMPARE(c.upload(21, content, QStringLiteral("/home/anna/fattura.txt")).status, QStringLiteral("13"));
-    QCOMPARE(c.upload(999, content, QStringLiteral("/home/anna/fattura.txt")).status, QStringLiteral("13"));
+    QCOMPARE(c.upload(21, content, path).status, "13");
+    QCOMPARE(c.upload(999, content, path).status, "13");
 
-    r = c.upload(11, content, QStringLiteral("/home/anna/fattura.txt"));
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("14"));
-    const QList<QDomElement> defs = r.all(QStringLiteral("metadato"));
-    QCOMPARE(defs.size(), 4);
-    QCOMPARE(defs.at(0).attribute(QStringLiteral("idmetadato")), QStringLiteral("101"));
-    QCOMPARE(defs.at(0).attribute(QStringLiteral("name")), QStringLiteral("Numero"));
-    QCOMPARE(defs.at(0).attribute(QStringLiteral("required")), QStringLiteral("1"));
-    QCOMPARE(defs.at(1).attribute(QStringLiteral("type")), QStringLiteral("2"));
-    QCOMPARE(defs.at(2).attribute(QStringLiteral("type")), QStringLiteral("3"));
-    QCOMPARE(defs.at(0).attribute(QStringLiteral("tooltip")), QStringLiteral("Numero del documento"));
-    QCOMPARE(defs.at(3).attribute(QStringLiteral("required")), QStringLiteral("0"));
-    QVERIFY(defs.at(0).text().isEmpty());
+    // The upload answers with the class's index definitions, no values yet.
+    r = c.upload(11, content, path);
+    QCOMPARE(r.outcome(), "200/14");
+    QStringList defs;
+    for (const QDomElement &m : r.all("metadato")) {
+        defs << QStringList{m.attribute("idmetadato"), m.attribute("name"), m.attribute("type"),
+                            m.attribute("required"), m.attribute("tooltip"), m.text()}
+                    .join('|');
+    }
+    QCOMPARE(defs, (QStringList{"101|Numero|1|1|Numero del documento|", "102|Importo|2|1|Totale in euro|",
+                                "103|Data|3|1|gg/mm/aaaa|", "104|Note|1|0||"}));
 
-    r = conserve(c, hash, 11, goodValues(QStringLiteral("A&B <1>")));
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("15"));
-    const QString token = r.body.elementsByTagName(QStringLiteral("token")).at(0).toElement().text();
+    r = c.conserve(hash, 11, goodValues("A&B <1>"));
+    QCOMPARE(r.outcome(), "200/15");
+    const QString token = r.token();
     QVERIFY(!token.isEmpty());
-    const QRegularExpression stamp(QStringLiteral("^\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}$"));
-    QVERIFY(stamp.match(r.body.elementsByTagName(QStringLiteral("tsconserve")).at(0).toElement().text()).hasMatch());
-
+    QVERIFY(QRegularExpression("^\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}$")
+                .match(r.body.firstChildElement("tsconserve").text())
+                .hasMatch());
     // Conserving the same content twice in one class is refused.
-    QCOMPARE(c.upload(11, content, QStringLiteral("/home/anna/copia.txt")).status, QStringLiteral("13"));
+    QCOMPARE(c.upload(11, content, "/home/anna/copia.txt").status, "13");
 
-    r = c.sync(QStringLiteral("0.0"));
-    QCOMPARE(r.status, QStringLiteral("5"));
-    QDomElement file;
-    for (const QDomElement &f : r.all(QStringLiteral("file"))) {
-        if (f.attribute(QStringLiteral("hash")) == hash)
-            file = f;
-    }
-    QVERIFY(!file.isNull());
-    QCOMPARE(file.attribute(QStringLiteral("token")), token);
-    QCOMPARE(file.attribute(QStringLiteral("filename")), QStringLiteral("/home/anna/fattura.txt"));
-    QCOMPARE(file.attribute(QStringLiteral("idfolder")), QStringLiteral("11"));
-    QCOMPARE(file.attribute(QStringLiteral("idbuckets")), QStringLiteral("P-ANNA"));
-    QCOMPARE(file.attribute(QStringLiteral("username")), QStringLiteral("anna"));
-    QCOMPARE(file.attribute(QStringLiteral("hash4k")), sha1Hex(content.left(4096)));
-    QCOMPARE(file.attribute(QStringLiteral("last_modified")), QStringLiteral("06/12/2026 10:11:12"));
-    QCOMPARE(file.attribute(QStringLiteral("computer_name")), QStringLiteral("postazione-test"));
-    bool valueFound = false;
-    for (const QDomElement &v : r.all(QStringLiteral("metadatoValue"))) {
-        if (v.attribute(QStringLiteral("hash")) == hash && v.attribute(QStringLiteral("key")) == QLatin1String("101")) {
-            QCOMPARE(v.attribute(QStringLiteral("value")), QStringLiteral("A&B <1>"));
-            valueFound = true;
-        }
-    }
-    QVERIFY(valueFound);
-    QCOMPARE(bucketById(r, QStringLiteral("P-ANNA")).attribute(QStringLiteral("used")).toLongLong(),
-             usedBefore + content.size());
+    r = c.sync("0.0");
+    QCOMPARE(r.status, "5");
+    const QDomElement file = r.where("file", "hash", hash).value(0);
+    QStringList attributes;
+    for (const char *name : {"token", "filename", "idfolder", "idbuckets", "username", "hash4k", "last_modified",
+                             "computer_name"})
+        attributes << file.attribute(name);
+    QCOMPARE(attributes, (QStringList{token, path, "11", "P-ANNA", "anna", sha1Hex(content.left(4096)),
+                                      "06/12/2026 10:11:12", "postazione-test"}));
+    const QList<QDomElement> values = r.where("metadatoValue", "hash", hash);
+    QVERIFY(std::any_of(values.cbegin(), values.cend(), [](const QDomElement &v) {
+        return v.attribute("key") == "101" && v.attribute("value") == "A&B <1>";
+    }));
+    QCOMPARE(annaUsed(r).toLongLong(), usedBefore + content.size());
 
     // The cursor: the client keeps tsupdate as a real number and sends back its
     // text; the stamp survives that round trip and only newer files come back.
-    const QString tsText = file.attribute(QStringLiteral("tsupdate"));
+    const QString tsText = file.attribute("tsupdate");
     const double asReal = tsText.toDouble();
     QCOMPARE(QString::number(asReal, 'g', 17), tsText);
     const QString cursor = QString::number(asReal, 'f', 1); // what SQLite's max() text gives: "N.0"
     r = c.sync(cursor);
-    QCOMPARE(r.all(QStringLiteral("file")).size(), 0);
-    QCOMPARE(r.all(QStringLiteral("metadatoValue")).size(), 0);
-    QCOMPARE(r.all(QStringLiteral("folder")).size(), 3); // classes always in full
+    QCOMPARE(r.all("file").size(), 0);
+    QCOMPARE(r.all("metadatoValue").size(), 0);
+    QCOMPARE(r.all("folder").size(), 3); // classes always in full
 
     const QByteArray second = "seconda fattura\n";
-    QCOMPARE(c.upload(11, second, QStringLiteral("/home/anna/fattura2.txt")).status, QStringLiteral("14"));
-    QCOMPARE(conserve(c, sha1Hex(second), 11, goodValues(QStringLiteral("F-2"))).status, QStringLiteral("15"));
-    r = c.sync(cursor);
-    const QList<QDomElement> newer = r.all(QStringLiteral("file"));
+    QCOMPARE(c.upload(11, second, "/home/anna/fattura2.txt").status, "14");
+    QCOMPARE(c.conserve(sha1Hex(second), 11, goodValues("F-2")).status, "15");
+    const QList<QDomElement> newer = c.sync(cursor).all("file");
     QCOMPARE(newer.size(), 1);
-    QCOMPARE(newer.first().attribute(QStringLiteral("hash")), sha1Hex(second));
-    QVERIFY(newer.first().attribute(QStringLiteral("tsupdate")).toDouble() > asReal);
+    QCOMPARE(newer.first().attribute("hash"), sha1Hex(second));
+    QVERIFY(newer.first().attribute("tsupdate").toDouble() > asReal);
 }
 
 void TestRefService::validationMessagesPerField()
 {
     ServiceClient c(m_service.baseUrl());
-    c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
+    c.login("anna", "Quaderno2026");
     const QByteArray content = "documento da validare\n";
     const QString hash = sha1Hex(content);
-    QCOMPARE(c.upload(11, content, QStringLiteral("/home/anna/v.txt")).status, QStringLiteral("14"));
+    QCOMPARE(c.upload(11, content, "/home/anna/v.txt").status, "14");
 
-    const QList<QPair<QString, QString>> bad = {{QStringLiteral("101"), QStringLiteral("   ")},
-                                                {QStringLiteral("102"), QStringLiteral("dodici")},
-                                                {QStringLiteral("103"), QStringLiteral("31/02/2024")},
-                                                {QStringLiteral("999"), QStringLiteral("x")}};
-    RestReply r = conserve(c, hash, 11, bad);
-    QCOMPARE(r.http, 500);
-    QCOMPARE(r.status, QStringLiteral("20"));
-    const QList<QDomElement> fields = r.all(QStringLiteral("field"));
+    RestReply r = c.conserve(hash, 11, {{"101", "   "}, {"102", "dodici"}, {"103", "31/02/2024"}, {"999", "x"}});
+    QCOMPARE(r.outcome(), "500/20");
+    QCOMPARE(r.doc.elementsByTagName("validation").at(0).parentNode().nodeName(), "body");
     QMap<QString, QString> messages;
-    for (const QDomElement &f : fields)
-        messages.insert(f.attribute(QStringLiteral("key")), f.attribute(QStringLiteral("message")));
-    QCOMPARE(messages.keys(), (QStringList{QStringLiteral("101"), QStringLiteral("102"), QStringLiteral("103"),
-                                           QStringLiteral("999")}));
-    QVERIFY(messages.value(QStringLiteral("101")).contains(QStringLiteral("obbligatorio")));
-    QVERIFY(messages.value(QStringLiteral("102")).contains(QStringLiteral("numero")));
-    QVERIFY(messages.value(QStringLiteral("103")).contains(QStringLiteral("gg/mm/aaaa")));
-    QVERIFY(r.doc.elementsByTagName(QStringLiteral("validation")).at(0).parentNode().nodeName() == QLatin1String("body"));
+    for (const QDomElement &f : r.all("field"))
+        messages.insert(f.attribute("key"), f.attribute("message"));
+    QCOMPARE(messages.keys(), (QStringList{"101", "102", "103", "999"}));
+    QVERIFY(messages.value("101").contains("obbligatorio"));
+    QVERIFY(messages.value("102").contains("numero"));
+    QVERIFY(messages.value("103").contains("gg/mm/aaaa"));
 
     // Dates must be real dates written dd/MM/yyyy; numbers may use Italian separators.
-    const QList<QPair<QString, bool>> dates = {{QStringLiteral("1/2/2024"), false}, {QStringLiteral("2024-02-01"), false},
-                                               {QStringLiteral("29/02/2023"), false}, {QStringLiteral("31/12/2023"), true}};
-    for (const auto &d : dates) {
-        r = conserve(c, hash, 11, {{QStringLiteral("101"), QStringLiteral("N")}, {QStringLiteral("102"), QStringLiteral("-7,5")},
-                                   {QStringLiteral("103"), d.first}});
-        if (d.second)
-            QCOMPARE(r.status, QStringLiteral("15"));
-        else
-            QVERIFY2(r.status == QLatin1String("20") && r.all(QStringLiteral("field")).size() == 1, qPrintable(d.first));
+    for (const char *date : {"1/2/2024", "2024-02-01", "29/02/2023"}) {
+        r = c.conserve(hash, 11, {{"101", "N"}, {"102", "-7,5"}, {"103", date}});
+        QVERIFY2(r.status == "20" && r.all("field").size() == 1, date);
     }
+    QCOMPARE(c.conserve(hash, 11, {{"101", "N"}, {"102", "-7,5"}, {"103", "31/12/2023"}}).status, "15");
     // Once conserved, the upload is gone: a second conserve finds nothing to preserve.
-    QCOMPARE(conserve(c, hash, 11, goodValues()).status, QStringLiteral("16"));
+    QCOMPARE(c.conserve(hash, 11, goodValues()).status, "16");
 }
 
 void TestRefService::quotaIsEnforced()
 {
     ServiceClient c(m_service.baseUrl());
-    RestReply r = c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
-    const QDomElement b = bucketById(r, QStringLiteral("P-ANNA"));
-    const qint64 free = b.attribute(QStringLiteral("quota")).toLongLong() - b.attribute(QStringLiteral("used")).toLongLong();
+    RestReply r = c.login("anna", "Quaderno2026");
+    const qint64 free = r.where("bucket", "id", "P-ANNA").value(0).attribute("quota").toLongLong()
+                        - annaUsed(r).toLongLong();
     QVERIFY(free > 10);
-    r = c.upload(11, QByteArray(int(free) + 1, 'x'), QStringLiteral("/home/anna/grande.bin"));
-    QCOMPARE(r.http, 500);
-    QCOMPARE(r.status, QStringLiteral("13"));
-    QVERIFY(r.description.contains(QStringLiteral("Spazio insufficiente")));
-    QVERIFY(r.description.contains(QStringLiteral("Archivio di Anna")));
-    QVERIFY(QDir(m_service.dataDir() + QStringLiteral("/tmp")).isEmpty());
+    r = c.upload(11, QByteArray(int(free) + 1, 'x'), "/home/anna/grande.bin");
+    QCOMPARE(r.outcome(), "500/13");
+    QVERIFY(r.description.contains("Spazio insufficiente") && r.description.contains("Archivio di Anna"));
+    QVERIFY(QDir(m_service.dataDir() + "/tmp").isEmpty());
     // Exactly the free space fits.
     const QByteArray fits(int(free), 'y');
-    QCOMPARE(c.upload(11, fits, QStringLiteral("/home/anna/giusto.bin")).status, QStringLiteral("14"));
-    QCOMPARE(conserve(c, sha1Hex(fits), 11, goodValues()).status, QStringLiteral("15"));
-    r = c.sync(QStringLiteral("0.0"));
-    QCOMPARE(bucketById(r, QStringLiteral("P-ANNA")).attribute(QStringLiteral("used")),
-             bucketById(r, QStringLiteral("P-ANNA")).attribute(QStringLiteral("quota")));
+    QCOMPARE(c.upload(11, fits, "/home/anna/giusto.bin").status, "14");
+    QCOMPARE(c.conserve(sha1Hex(fits), 11, goodValues()).status, "15");
+    const QDomElement bucket = c.sync("0.0").where("bucket", "id", "P-ANNA").value(0);
+    QCOMPARE(bucket.attribute("used"), bucket.attribute("quota"));
     // A profile without quota takes anything.
-    QCOMPARE(c.upload(13, QByteArray(50000, 'z'), QStringLiteral("/home/anna/libero.bin")).status, QStringLiteral("14"));
+    QCOMPARE(c.upload(13, QByteArray(50000, 'z'), "/home/anna/libero.bin").status, "14");
 }
 
 void TestRefService::rectificationHistoryAndRestore()
 {
     ServiceClient c(m_service.baseUrl());
-    c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
-    const QByteArray v1 = "contratto, prima stesura\n";
-    const QByteArray v2 = "contratto, stesura corretta\n";
+    c.login("anna", "Quaderno2026");
+    const QByteArray v1 = "contratto, prima stesura\n", v2 = "contratto, stesura corretta\n";
     const QString h1 = sha1Hex(v1), h2 = sha1Hex(v2);
-    QCOMPARE(c.upload(13, v1, QStringLiteral("/home/anna/contratto.txt")).status, QStringLiteral("14"));
-    QCOMPARE(conserve(c, h1, 13, {{QStringLiteral("105"), QStringLiteral("prima")}}).status, QStringLiteral("15"));
+    QCOMPARE(c.upload(13, v1, "/home/anna/contratto.txt").status, "14");
+    QCOMPARE(c.conserve(h1, 13, {{"105", "prima"}}).status, "15");
 
     // Rectifying something that is not preserved is refused.
-    QCOMPARE(c.upload(13, v2, QStringLiteral("/home/anna/contratto.txt"), sha1Hex("mai conservato")).status,
-             QStringLiteral("26"));
+    QCOMPARE(c.upload(13, v2, "/home/anna/contratto.txt", sha1Hex("mai conservato")).status, "26");
     // The upload of the new version offers the replaced version's values.
-    RestReply r = c.upload(13, v2, QStringLiteral("/home/anna/contratto-v2.txt"), h1);
-    QCOMPARE(r.status, QStringLiteral("14"));
-    QCOMPARE(r.all(QStringLiteral("metadato")).value(0).text(), QStringLiteral("prima"));
-    r = conserve(c, h2, 13, {{QStringLiteral("105"), QStringLiteral("seconda")}}, h1);
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("25"));
-    const QString token2 = r.body.elementsByTagName(QStringLiteral("token")).at(0).toElement().text();
+    RestReply r = c.upload(13, v2, "/home/anna/contratto-v2.txt", h1);
+    QCOMPARE(r.status, "14");
+    QCOMPARE(r.all("metadato").value(0).text(), "prima");
+    r = c.conserve(h2, 13, {{"105", "seconda"}}, h1);
+    QCOMPARE(r.outcome(), "200/25");
+    const QString token2 = r.token();
     QVERIFY(!token2.isEmpty());
 
     // Only the current version is synchronised.
-    r = c.sync(QStringLiteral("0.0"));
-    QStringList hashes;
-    for (const QDomElement &f : r.all(QStringLiteral("file")))
-        hashes << f.attribute(QStringLiteral("hash"));
-    QVERIFY(hashes.contains(h2));
-    QVERIFY(!hashes.contains(h1));
+    r = c.sync("0.0");
+    QCOMPARE(r.where("file", "hash", h2).size(), 1);
+    QCOMPARE(r.where("file", "hash", h1).size(), 0);
 
     // The history lists the chain, newest first, from either version.
     for (const QString &h : {h1, h2}) {
-        r = c.action(QStringLiteral("history"), {{QStringLiteral("hash"), h}, {QStringLiteral("folderid"), QStringLiteral("13")}});
-        QCOMPARE(r.http, 200);
-        QCOMPARE(r.status, QStringLiteral("29"));
-        const QList<QDomElement> versions = r.all(QStringLiteral("file"));
+        r = c.onVersion("history", h, 13);
+        QCOMPARE(r.outcome(), "200/29");
+        const QList<QDomElement> versions = r.all("file");
         QCOMPARE(versions.size(), 2);
-        QCOMPARE(versions.at(0).attribute(QStringLiteral("hash")), h2);
-        QCOMPARE(versions.at(0).attribute(QStringLiteral("token")), token2);
-        QCOMPARE(versions.at(0).attribute(QStringLiteral("filename")), QStringLiteral("/home/anna/contratto-v2.txt"));
-        QCOMPARE(versions.at(0).attribute(QStringLiteral("filesize")), QString::number(v2.size()));
-        QCOMPARE(versions.at(0).attribute(QStringLiteral("idfolders")), QStringLiteral("13"));
-        QVERIFY(!versions.at(0).attribute(QStringLiteral("tsfiles")).isEmpty());
-        QCOMPARE(versions.at(1).attribute(QStringLiteral("hash")), h1);
+        QStringList newest;
+        for (const char *name : {"hash", "token", "filename", "filesize", "idfolders"})
+            newest << versions.at(0).attribute(name);
+        QCOMPARE(newest, (QStringList{h2, token2, "/home/anna/contratto-v2.txt", QString::number(v2.size()), "13"}));
+        QVERIFY(!versions.at(0).attribute("tsfiles").isEmpty());
+        QCOMPARE(versions.at(1).attribute("hash"), h1);
     }
     // A replaced version cannot be replaced again.
-    QCOMPARE(c.upload(13, "terza\n", QStringLiteral("/home/anna/c3.txt"), h1).status, QStringLiteral("26"));
+    QCOMPARE(c.upload(13, "terza\n", "/home/anna/c3.txt", h1).status, "26");
 
     // Restore serves any version's exact bytes.
     for (const auto &[h, bytes] : {std::pair{h1, v1}, std::pair{h2, v2}}) {
-        r = c.action(QStringLiteral("ripristina"), {{QStringLiteral("hash"), h}, {QStringLiteral("folderid"), QStringLiteral("13")}});
+        r = c.onVersion("ripristina", h, 13);
         QCOMPARE(r.http, 200);
         QCOMPARE(r.raw, bytes);
     }
-    r = c.action(QStringLiteral("ripristina"), {{QStringLiteral("hash"), sha1Hex("nulla")}, {QStringLiteral("folderid"), QStringLiteral("13")}});
-    QCOMPARE(r.http, 500);
-    QCOMPARE(r.status, QStringLiteral("18"));
+    QCOMPARE(c.onVersion("ripristina", sha1Hex("nulla"), 13).outcome(), "500/18");
 
     // Rectifying with identical content is allowed and keeps one current version.
-    QCOMPARE(c.upload(13, v2, QStringLiteral("/home/anna/contratto-v2.txt"), h2).status, QStringLiteral("14"));
-    QCOMPARE(conserve(c, h2, 13, {{QStringLiteral("105"), QStringLiteral("terza")}}, h2).status, QStringLiteral("25"));
-    r = c.action(QStringLiteral("history"), {{QStringLiteral("hash"), h2}, {QStringLiteral("folderid"), QStringLiteral("13")}});
-    QCOMPARE(r.all(QStringLiteral("file")).size(), 3);
-    r = c.sync(QStringLiteral("0.0"));
-    int current = 0;
-    for (const QDomElement &f : r.all(QStringLiteral("file")))
-        current += f.attribute(QStringLiteral("hash")) == h2 ? 1 : 0;
-    QCOMPARE(current, 1);
+    QCOMPARE(c.upload(13, v2, "/home/anna/contratto-v2.txt", h2).status, "14");
+    QCOMPARE(c.conserve(h2, 13, {{"105", "terza"}}, h2).status, "25");
+    QCOMPARE(c.onVersion("history", h2, 13).all("file").size(), 3);
+    QCOMPARE(c.sync("0.0").where("file", "hash", h2).size(), 1);
 }
 
 void TestRefService::exhibitionCodeIsOneTime()
 {
+    // The exhibition page escapes the file name and the index values it shows.
     ServiceClient c(m_service.baseUrl());
-    c.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
+    c.login("anna", "Quaderno2026");
     const QByteArray content = "verbale <riservato>\n";
-    const QString name = QStringLiteral("/home/anna/../<script>alert(1)</script> & verbale.txt");
-    QCOMPARE(c.upload(13, content, name).status, QStringLiteral("14"));
-    RestReply r = conserve(c, sha1Hex(content), 13, {{QStringLiteral("105"), QStringLiteral("<b>grassetto</b>")}});
-    QCOMPARE(r.status, QStringLiteral("15"));
-    const QString token = r.body.elementsByTagName(QStringLiteral("token")).at(0).toElement().text();
+    QCOMPARE(c.upload(13, content, "/home/anna/../<script>alert(1)</script> & verbale.txt").status, "14");
+    RestReply r = c.conserve(sha1Hex(content), 13, {{"105", "<b>grassetto</b>"}});
+    QCOMPARE(r.status, "15");
+    const QString token = r.token();
 
-    r = c.action(QStringLiteral("getexhibitorconfig"), {{QStringLiteral("token"), token}});
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("40"));
-    const QString code = r.body.firstChildElement(QStringLiteral("exhibitor"))
-                             .firstChildElement(QStringLiteral("unique_code"))
-                             .attribute(QStringLiteral("value"));
+    r = c.action("getexhibitorconfig", {{"token", token}});
+    QCOMPARE(r.outcome(), "200/40");
+    const QString code =
+        r.body.firstChildElement("exhibitor").firstChildElement("unique_code").attribute("value");
     QVERIFY(code.size() >= 16);
 
     ServiceClient browser(m_service.baseUrl()); // no session cookie, like a web browser
-    r = browser.get(QStringLiteral("/kvshop/Exhibitor?unique_code=") + code);
+    r = browser.get("/kvshop/Exhibitor?unique_code=" + code);
     QCOMPARE(r.http, 200);
     const QString page = QString::fromUtf8(r.raw);
-    QVERIFY(page.contains(token));
-    QVERIFY(page.contains(sha1Hex(content)));
-    QVERIFY(page.contains(QStringLiteral("Varie")));
-    QVERIFY(page.contains(QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt; &amp; verbale.txt")));
-    QVERIFY(!page.contains(QStringLiteral("<script>")));
-    QVERIFY(page.contains(QStringLiteral("&lt;b&gt;grassetto&lt;/b&gt;")));
-    const QRegularExpressionMatch link = QRegularExpression(QStringLiteral("href=\"(/kvshop/Exhibitor/download\\?key=[0-9a-f]+)\""))
-                                             .match(page);
+    for (const QString &shown : {token, sha1Hex(content), QStringLiteral("Varie"),
+                                 QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt; &amp; verbale.txt"),
+                                 QStringLiteral("&lt;b&gt;grassetto&lt;/b&gt;")})
+        QVERIFY2(page.contains(shown), qPrintable(shown));
+    QVERIFY(!page.contains("<script>"));
+    const QRegularExpressionMatch link =
+        QRegularExpression("href=\"(/kvshop/Exhibitor/download\\?key=[0-9a-f]+)\"").match(page);
     QVERIFY(link.hasMatch());
     r = browser.get(link.captured(1));
     QCOMPARE(r.http, 200);
     QCOMPARE(r.raw, content);
 
     // One use only.
-    r = browser.get(QStringLiteral("/kvshop/Exhibitor?unique_code=") + code);
+    r = browser.get("/kvshop/Exhibitor?unique_code=" + code);
     QCOMPARE(r.http, 404);
     QVERIFY(!QString::fromUtf8(r.raw).contains(token));
-    QCOMPARE(browser.get(QStringLiteral("/kvshop/Exhibitor?unique_code=")).http, 404);
-
-    r = c.action(QStringLiteral("getexhibitorconfig"), {{QStringLiteral("token"), QStringLiteral("inesistente")}});
-    QCOMPARE(r.http, 500);
-    QCOMPARE(r.status, QStringLiteral("41"));
+    QCOMPARE(browser.get("/kvshop/Exhibitor?unique_code=").http, 404);
+    QCOMPARE(c.action("getexhibitorconfig", {{"token", "inesistente"}}).outcome(), "500/41");
 }
 
 void TestRefService::otherUsersFilesAreInvisible()
 {
-    ServiceClient anna(m_service.baseUrl());
-    anna.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
+    ServiceClient anna(m_service.baseUrl()), bruno(m_service.baseUrl());
+    anna.login("anna", "Quaderno2026");
     const QByteArray content = "solo di anna\n";
     const QString hash = sha1Hex(content);
-    QCOMPARE(anna.upload(13, content, QStringLiteral("/home/anna/privato.txt")).status, QStringLiteral("14"));
-    RestReply r = conserve(anna, hash, 13, {});
-    QCOMPARE(r.status, QStringLiteral("15"));
-    const QString token = r.body.elementsByTagName(QStringLiteral("token")).at(0).toElement().text();
+    QCOMPARE(anna.upload(13, content, "/home/anna/privato.txt").status, "14");
+    RestReply r = anna.conserve(hash, 13, {});
+    QCOMPARE(r.status, "15");
+    const QString token = r.token();
 
-    ServiceClient bruno(m_service.baseUrl());
-    r = bruno.login(QStringLiteral("bruno"), QStringLiteral("Lavagna2026"));
-    QCOMPARE(r.status, QStringLiteral("1"));
-    QCOMPARE(r.all(QStringLiteral("file")).size(), 0);
-    QCOMPARE(r.all(QStringLiteral("folder")).size(), 1);
-    const QList<QPair<QString, QString>> target = {{QStringLiteral("hash"), hash}, {QStringLiteral("folderid"), QStringLiteral("13")}};
-    QCOMPARE(bruno.action(QStringLiteral("ripristina"), target).status, QStringLiteral("18"));
-    QCOMPARE(bruno.action(QStringLiteral("history"), target).status, QStringLiteral("30"));
-    QCOMPARE(bruno.action(QStringLiteral("getexhibitorconfig"), {{QStringLiteral("token"), token}}).status, QStringLiteral("41"));
+    r = bruno.login("bruno", "Lavagna2026");
+    QCOMPARE(r.status, "1");
+    QCOMPARE(r.all("file").size(), 0);
+    QCOMPARE(r.all("folder").size(), 1);
+    QCOMPARE(bruno.onVersion("ripristina", hash, 13).status, "18");
+    QCOMPARE(bruno.onVersion("history", hash, 13).status, "30");
+    QCOMPARE(bruno.action("getexhibitorconfig", {{"token", token}}).status, "41");
     // Bruno cannot conserve into Anna's class, even with her upload pending there.
-    QCOMPARE(anna.upload(13, "in sospeso\n", QStringLiteral("/x")).status, QStringLiteral("14"));
-    QCOMPARE(conserve(bruno, sha1Hex("in sospeso\n"), 13, {}).status, QStringLiteral("16"));
-    QCOMPARE(conserve(anna, sha1Hex("in sospeso\n"), 13, {}).status, QStringLiteral("15"));
+    QCOMPARE(anna.upload(13, "in sospeso\n", "/x").status, "14");
+    QCOMPARE(bruno.conserve(sha1Hex("in sospeso\n"), 13, {}).status, "16");
+    QCOMPARE(anna.conserve(sha1Hex("in sospeso\n"), 13, {}).status, "15");
 }
 
 void TestRefService::racingConservesOfOneUpload()
@@ -507,66 +405,58 @@ void TestRefService::racingConservesOfOneUpload()
     // Two sessions of the same user conserve the same upload at the same time:
     // exactly one preservation may come out of it.
     ServiceClient a(m_service.baseUrl()), b(m_service.baseUrl());
-    a.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
-    b.login(QStringLiteral("anna"), QStringLiteral("Quaderno2026"));
+    a.login("anna", "Quaderno2026");
+    b.login("anna", "Quaderno2026");
     for (int round = 0; round < 10; ++round) {
         const QByteArray content = "gara " + QByteArray::number(round) + '\n';
         const QString hash = sha1Hex(content);
-        QCOMPARE(a.upload(13, content, QStringLiteral("/home/anna/gara.txt")).status, QStringLiteral("14"));
-        const QByteArray xml = "<?xml version=\"1.0\"?><request><action>savevaluemetadati</action><hash>" + hash.toLatin1()
-            + "</hash><folderid>13</folderid><computername>pc</computername></request>";
+        QCOMPARE(a.upload(13, content, "/home/anna/gara.txt").status, "14");
+        const QByteArray xml = "<?xml version=\"1.0\"?><request><action>savevaluemetadati</action><hash>"
+                               + hash.toLatin1() + "</hash><folderid>13</folderid><computername>pc</computername></request>";
         QNetworkReply *first = a.postAsync(xml);
         QNetworkReply *second = b.postAsync(xml);
-        const QStringList statuses = {a.finish(first).status, b.finish(second).status};
-        QCOMPARE(statuses.count(QStringLiteral("15")), 1);
-        QCOMPARE(statuses.count(QStringLiteral("16")), 1);
-        int listed = 0;
-        for (const QDomElement &f : a.sync(QStringLiteral("0.0")).all(QStringLiteral("file")))
-            listed += f.attribute(QStringLiteral("hash")) == hash ? 1 : 0;
-        QCOMPARE(listed, 1);
+        QStringList statuses = {a.finish(first).status, b.finish(second).status};
+        statuses.sort();
+        QCOMPARE(statuses, (QStringList{"15", "16"}));
+        QCOMPARE(a.sync("0.0").where("file", "hash", hash).size(), 1);
     }
 }
 
 void TestRefService::passwordRules()
 {
     ServiceClient c(m_service.baseUrl());
-    QCOMPARE(c.login(QStringLiteral("bruno"), QStringLiteral("Lavagna2026")).status, QStringLiteral("1"));
-    auto change = [&c](const QString &oldPwd, const QString &newPwd, const QString &confirm = QString()) {
-        return c.action(QStringLiteral("changePWD"), {{QStringLiteral("newpwd"), newPwd},
-                                                      {QStringLiteral("confirmpwd"), confirm.isNull() ? newPwd : confirm},
-                                                      {QStringLiteral("oldpwd"), oldPwd}});
+    QCOMPARE(c.login("bruno", "Lavagna2026").status, "1");
+    const auto change = [&c](const QString &oldPwd, const QString &newPwd, const QString &confirm = QString()) {
+        return c.action("changePWD", {{"newpwd", newPwd}, {"confirmpwd", confirm.isNull() ? newPwd : confirm},
+                                      {"oldpwd", oldPwd}});
     };
-    const QList<QPair<QString, QString>> refused = {
-        {QStringLiteral("Abc1"), QStringLiteral("da 8 a 20")},
-        {QStringLiteral("Abcdefghij1234567890x"), QStringLiteral("da 8 a 20")},
-        {QStringLiteral("abcdefghij"), QStringLiteral("un numero e una lettera")},
-        {QStringLiteral("1234567890"), QStringLiteral("un numero e una lettera")},
-        {QStringLiteral("xxBRUNO2026"), QStringLiteral("user-id")},
-        {QStringLiteral("Paaassword1"), QStringLiteral("due caratteri uguali")},
-        {QStringLiteral("Lavagna2026"), QStringLiteral("ultime 3")},
+    const QList<QPair<const char *, const char *>> refused = {
+        {"Abc1", "da 8 a 20"},
+        {"Abcdefghij1234567890x", "da 8 a 20"},
+        {"abcdefghij", "un numero e una lettera"},
+        {"1234567890", "un numero e una lettera"},
+        {"xxBRUNO2026", "user-id"},
+        {"Paaassword1", "due caratteri uguali"},
+        {"Lavagna2026", "ultime 3"},
     };
-    for (const auto &k : refused) {
-        const RestReply r = change(QStringLiteral("Lavagna2026"), k.first);
-        QCOMPARE(r.http, 500);
-        QCOMPARE(r.status, QStringLiteral("37"));
-        QVERIFY2(r.description.contains(k.second), qPrintable(k.first + QLatin1String(": ") + r.description));
+    for (const auto &[password, reason] : refused) {
+        const RestReply r = change("Lavagna2026", password);
+        QCOMPARE(r.outcome(), "500/37");
+        QVERIFY2(r.description.contains(reason), qPrintable(QString::fromLatin1(password) + ": " + r.description));
     }
-    QVERIFY(change(QStringLiteral("Sbagliata1"), QStringLiteral("Gessetto2026")).description.contains(QStringLiteral("vecchia")));
-    QVERIFY(change(QStringLiteral("Lavagna2026"), QStringLiteral("Gessetto2026"), QStringLiteral("Gessetto2027"))
-                .description.contains(QStringLiteral("non corrispondono")));
+    QVERIFY(change("Sbagliata1", "Gessetto2026").description.contains("vecchia"));
+    QVERIFY(change("Lavagna2026", "Gessetto2026", "Gessetto2027").description.contains("non corrispondono"));
 
     // Markup and ampersands in a password travel escaped and are kept as typed.
-    RestReply r = change(QStringLiteral("Lavagna2026"), QStringLiteral("G&<ssetto26"));
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.status, QStringLiteral("38"));
+    QCOMPARE(change("Lavagna2026", "G&<ssetto26").outcome(), "200/38");
     ServiceClient again(m_service.baseUrl());
-    QCOMPARE(again.login(QStringLiteral("bruno"), QStringLiteral("Lavagna2026")).status, QStringLiteral("0"));
-    QCOMPARE(again.login(QStringLiteral("bruno"), QStringLiteral("G&<ssetto26")).status, QStringLiteral("1"));
+    QCOMPARE(again.login("bruno", "Lavagna2026").status, "0");
+    QCOMPARE(again.login("bruno", "G&<ssetto26").status, "1");
     // Cycle through: the last three may not come back, the fourth may.
-    QCOMPARE(change(QStringLiteral("G&<ssetto26"), QStringLiteral("Cattedra2026")).status, QStringLiteral("38"));
-    QCOMPARE(change(QStringLiteral("Cattedra2026"), QStringLiteral("Lavagna2026")).status, QStringLiteral("37"));
-    QCOMPARE(change(QStringLiteral("Cattedra2026"), QStringLiteral("Banco2026x")).status, QStringLiteral("38"));
-    QCOMPARE(change(QStringLiteral("Banco2026x"), QStringLiteral("Lavagna2026")).status, QStringLiteral("38"));
+    QCOMPARE(change("G&<ssetto26", "Cattedra2026").status, "38");
+    QCOMPARE(change("Cattedra2026", "Lavagna2026").status, "37");
+    QCOMPARE(change("Cattedra2026", "Banco2026x").status, "38");
+    QCOMPARE(change("Banco2026x", "Lavagna2026").status, "38");
 }
 
 TAVREL_TEST_MAIN(TestRefService)

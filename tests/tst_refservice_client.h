@@ -15,6 +15,8 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+using RestFields = QList<QPair<QString, QString>>;
+
 struct RestReply
 {
     int http = 0;
@@ -23,15 +25,23 @@ struct RestReply
     QString description;
     QDomDocument doc;
     QDomElement body;
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QHash<QByteArray, QByteArray> headers; // names in lower case
     QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
-    QHash<QByteArray, QByteArray> headers;
+    QString outcome() const { return QString::number(http) + QLatin1Char('/') + status; } // e.g. "500/19"
+    QString token() const { return body.firstChildElement(QStringLiteral("token")).text(); }
     QList<QDomElement> all(const QString &tag) const
     {
         QList<QDomElement> out;
         const QDomNodeList list = doc.elementsByTagName(tag);
         for (int i = 0; i < list.size(); ++i)
             out.append(list.at(i).toElement());
+        return out;
+    }
+    // The elements `tag` whose attribute `name` is `value`.
+    QList<QDomElement> where(const QString &tag, const QString &name, const QString &value) const
+    {
+        QList<QDomElement> out = all(tag);
+        out.removeIf([&](const QDomElement &e) { return e.attribute(name) != value; });
         return out;
     }
 };
@@ -66,20 +76,18 @@ public:
     RestReply finish(QNetworkReply *reply) { return wait(reply); }
 
     // <request><action>A</action><k>v</k>...<metadato key=.. value=../>...</request>, values escaped.
-    RestReply action(const QString &name, const QList<QPair<QString, QString>> &fields = {},
-                        const QList<QPair<QString, QString>> &indexValues = {})
+    RestReply action(const QString &name, const RestFields &fields = {}, const RestFields &indexValues = {})
     {
         QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>").arg(name);
         for (const auto &f : fields)
             xml += QStringLiteral("<%1>%2</%1>").arg(f.first, f.second.toHtmlEscaped());
         for (const auto &v : indexValues)
             xml += QStringLiteral("<metadato key=\"%1\" value=\"%2\"/>").arg(v.first.toHtmlEscaped(), v.second.toHtmlEscaped());
-        xml += QStringLiteral("</request>");
-        return post(xml.toUtf8());
+        return post((xml + QStringLiteral("</request>")).toUtf8());
     }
 
     RestReply login(const QString &user, const QString &password, const QString &cursor = QStringLiteral("0.0"),
-                       const QString &version = QStringLiteral("1.2.1"))
+                    const QString &version = QStringLiteral("1.2.1"))
     {
         return action(QStringLiteral("login"), {{QStringLiteral("username"), user},
                                                 {QStringLiteral("password"), password},
@@ -88,14 +96,30 @@ public:
                                                 {QStringLiteral("platform"), QStringLiteral("lin")}});
     }
 
-    RestReply sync(const QString &cursor)
+    RestReply sync(const QString &cursor) { return action(QStringLiteral("syncfolder"), {{QStringLiteral("codesync"), cursor}}); }
+
+    // "history" or "ripristina" of the version `hash` in class `folder`.
+    RestReply onVersion(const QString &actionName, const QString &hash, int folder)
     {
-        return action(QStringLiteral("syncfolder"), {{QStringLiteral("codesync"), cursor}});
+        return action(actionName, {{QStringLiteral("hash"), hash}, {QStringLiteral("folderid"), QString::number(folder)}});
+    }
+
+    // Conserves the pending upload `hash` with `values`; with `previous`, as the
+    // rectification of that version.
+    RestReply conserve(const QString &hash, int folder, const RestFields &values, const QString &previous = QString())
+    {
+        RestFields fields = {{QStringLiteral("hash"), hash}};
+        if (!previous.isEmpty())
+            fields.append({QStringLiteral("hashprecedente"), previous});
+        fields.append({QStringLiteral("folderid"), QString::number(folder)});
+        fields.append({QStringLiteral("computername"), QStringLiteral("postazione-test")});
+        return action(previous.isEmpty() ? QStringLiteral("savevaluemetadati") : QStringLiteral("sostituiscivaluemetadati"),
+                      fields, values);
     }
 
     // The two-part upload: part "xml", then the file part named with the full path.
     RestReply upload(int folder, const QByteArray &content, const QString &path, const QString &previousHash = QString(),
-                        const QString &declaredHash = QString())
+                     const QString &declaredHash = QString())
     {
         const bool rectification = !previousHash.isEmpty();
         QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<request>\n <action>%1</action>\n"
@@ -125,10 +149,7 @@ public:
         return wait(reply);
     }
 
-    RestReply get(const QString &pathAndQuery)
-    {
-        return wait(m_nam.get(QNetworkRequest(QUrl(m_base + pathAndQuery))));
-    }
+    RestReply get(const QString &pathAndQuery) { return wait(m_nam.get(QNetworkRequest(QUrl(m_base + pathAndQuery)))); }
 
 private:
     RestReply wait(QNetworkReply *reply)
@@ -142,7 +163,6 @@ private:
             loop.exec();
         RestReply r;
         r.http = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        r.error = reply->error();
         r.raw = reply->readAll();
         for (const auto &pair : reply->rawHeaderPairs())
             r.headers.insert(pair.first.toLower(), pair.second);
