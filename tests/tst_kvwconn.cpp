@@ -12,8 +12,8 @@
 #include "store/setting.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
+#include "tst_refservice_client.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QHttpMultiPart>
 #include <QLabel>
@@ -35,51 +35,49 @@ const char *const kSeed =
     "  \"folders\": [{\"id\": 21, \"name\": \"Atti\", \"groups\": \"Legale\", \"policy\": \"POL\","
     "   \"indexes\": [{\"id\": 201, \"name\": \"Numero\", \"type\": 2, \"required\": true, \"tooltip\": \"\"}]}]}]}]}";
 
-QString sha1(const QByteArray &data)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
-}
-
 QString request(const QString &action, const QString &fields)
 {
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>%2</request>")
         .arg(action, fields);
 }
 
-QStringList catalogue()
+// The rows `sql` gives on the catalogue, each as "v1|v2|...".
+QStringList query(const QString &sql)
 {
     Database database;
     database.openDB();
     QStringList out;
     {
         QSqlQuery q(database.db);
-        for (const char *table : {"buckets", "policies", "folders", "metadati", "files"}) {
-            q.exec(QStringLiteral("SELECT * FROM ") + QLatin1String(table));
-            while (q.next()) {
-                QStringList cols;
-                for (int i = 0; i < q.record().count(); ++i)
-                    cols << q.value(i).toString();
-                out << QLatin1String(table) + QLatin1Char(':') + cols.join(QLatin1Char('|'));
-            }
+        q.exec(sql);
+        while (q.next()) {
+            QStringList cols;
+            for (int i = 0; i < q.record().count(); ++i)
+                cols << q.value(i).toString();
+            out << cols.join('|');
         }
-        q.exec(QStringLiteral("SELECT idmetadata, value, hash FROM metadati_values"));
-        while (q.next())
-            out << QStringLiteral("value:%1|%2|%3").arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
     }
     database.closeDB();
+    return out;
+}
+
+// The whole catalogue as sorted "table:row" lines (without the values' row ids).
+QStringList catalogue()
+{
+    QStringList out;
+    for (const char *table : {"buckets", "policies", "folders", "metadati", "files"}) {
+        for (const QString &row : query(QStringLiteral("SELECT * FROM ") + table))
+            out << QLatin1String(table) + ':' + row;
+    }
+    for (const QString &row : query("SELECT idmetadata, value, hash FROM metadati_values"))
+        out << "value:" + row;
     out.sort();
     return out;
 }
 
-void execSql(const QString &sql)
+int catalogued(const QByteArray &content)
 {
-    Database database;
-    database.openDB();
-    {
-        QSqlQuery q(database.db);
-        q.exec(sql);
-    }
-    database.closeDB();
+    return int(catalogue().filter("files:" + sha1Hex(content)).size());
 }
 
 void rebuildCatalogue(const QString &url)
@@ -88,8 +86,20 @@ void rebuildCatalogue(const QString &url)
     database.openDB();
     database.createDb();
     database.closeDB();
-    Setting().saveSetting(QStringLiteral("url"), url);
+    Setting().saveSetting("url", url);
 }
+
+// Waits for `spy` to hold `count` signals.
+bool waitFor(QSignalSpy &spy, int count = 1, int ms = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (spy.count() < count && timer.elapsed() < ms)
+        spy.wait(qMax<int>(1, ms - int(timer.elapsed())));
+    return spy.count() >= count;
+}
+
+QString status(const QSignalSpy &spy, int i) { return spy.at(i).at(1).toString(); }
 } // namespace
 
 // The functions run in order on one service and build on each other's
@@ -98,26 +108,11 @@ class TestKVWConn : public QObject
 {
     Q_OBJECT
 
-public:
-    TestKVWConn() = default;
-
-private:
-    QString m_seedPath;
     std::unique_ptr<RefServiceFixture> m_service;
     SessionCookieJar m_jar;
     QByteArray m_small = QByteArray(300, 's');
     QByteArray m_large = QByteArray(4000, 'L');
     QByteArray m_bytes;
-
-    // Waits for `spy` to hold `count` signals.
-    static bool waitFor(QSignalSpy &spy, int count = 1, int ms = 20000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (spy.count() < count && timer.elapsed() < ms)
-            spy.wait(qMax<int>(1, ms - int(timer.elapsed())));
-        return spy.count() >= count;
-    }
 
     void loginOn(KVWConn &conn)
     {
@@ -126,15 +121,22 @@ private:
         QVERIFY(waitFor(ok));
     }
 
-    // The two-part upload followed by the conserve request with the value `number`.
-    void preserve(KVWConn &conn, const QByteArray &content, const QString &name)
+    // Posts the XML request `action` with `fields` on the session.
+    void post(KVWConn &conn, const QString &action, const QString &fields)
+    {
+        m_bytes = request(action, fields).toUtf8();
+        conn.request().setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
+        conn.postSession(&m_bytes);
+    }
+
+    // The two-part upload into class 21, answered with "14" after some progress.
+    void upload(KVWConn &conn, const QByteArray &content, const QString &name)
     {
         auto *multi = new QHttpMultiPart(QHttpMultiPart::FormDataType);
         QHttpPart xml;
         xml.setHeader(QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"xml\""));
-        xml.setBody(request(QStringLiteral("uploadfile"),
-                            QStringLiteral("<idfolder>21</idfolder><hashfile>%1</hashfile>").arg(sha1(content)))
-                        .toUtf8());
+        xml.setBody(request("uploadfile", QStringLiteral("<idfolder>21</idfolder><hashfile>%1</hashfile>")
+                                              .arg(sha1Hex(content))).toUtf8());
         QHttpPart file;
         file.setRawHeader("Content-Disposition", "form-data; name=\"" + name.toUtf8() + "\"");
         file.setBody(content);
@@ -144,29 +146,31 @@ private:
         QSignalSpy progress(&conn, &KVWConn::avanzamentoUpload);
         conn.postSession(multi);
         QVERIFY(waitFor(done));
-        QCOMPARE(done.at(0).at(1).toString(), QStringLiteral("14"));
+        QCOMPARE(status(done, 0), "14");
         QVERIFY(progress.count() >= 1);
+    }
 
-        m_bytes = request(QStringLiteral("savevaluemetadati"),
-                          QStringLiteral("<hash>%1</hash><folderid>21</folderid><computername>pc</computername>"
-                                         "<metadato key=\"201\" value=\"42\"/>").arg(sha1(content)))
-                      .toUtf8();
-        conn.request().setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
-        conn.postSession(&m_bytes);
-        QVERIFY(waitFor(done, 2));
-        QCOMPARE(done.at(1).at(1).toString(), QStringLiteral("15"));
-        QVERIFY(!done.at(1).at(0).value<QDomElement>().firstChildElement(QStringLiteral("token")).text().isEmpty());
+    // The upload followed by the conserve request with the value 42.
+    void preserve(KVWConn &conn, const QByteArray &content, const QString &name)
+    {
+        upload(conn, content, name);
+        QSignalSpy done(&conn, &KVWConn::commandSuccessful);
+        post(conn, "savevaluemetadati", QStringLiteral("<hash>%1</hash><folderid>21</folderid><computername>pc"
+                                                       "</computername><metadato key=\"201\" value=\"42\"/>")
+                                            .arg(sha1Hex(content)));
+        QVERIFY(waitFor(done));
+        QCOMPARE(status(done, 0), "15");
+        QVERIFY(!done.at(0).at(0).value<QDomElement>().firstChildElement("token").text().isEmpty());
     }
 
 private slots:
     void initTestCase()
     {
-        m_seedPath = TestEnv::instance()->tmpDir() + QStringLiteral("/seed.json");
-        QFile seed(m_seedPath);
-        QVERIFY(seed.open(QIODevice::WriteOnly));
-        seed.write(kSeed);
+        const QString seedPath = TestEnv::instance()->tmpDir() + "/seed.json";
+        QFile seed(seedPath);
+        QVERIFY(seed.open(QIODevice::WriteOnly) && seed.write(kSeed) > 0);
         seed.close();
-        m_service = std::make_unique<RefServiceFixture>(m_seedPath);
+        m_service = std::make_unique<RefServiceFixture>(seedPath);
         QVERIFY2(m_service->start(), qPrintable(m_service->errorString()));
         rebuildCatalogue(m_service->baseUrl());
     }
@@ -175,9 +179,9 @@ private slots:
     {
         KVWConn conn(&m_jar);
         QStringList order;
-        connect(&conn, &KVWConn::syncCategorieOK, this, [&] { order << QStringLiteral("sync"); });
-        connect(&conn, &KVWConn::loginSuccessful, this, [&] { order << QStringLiteral("login"); });
-        connect(&conn, &KVWConn::retry, this, [&] { order << QStringLiteral("retry"); });
+        connect(&conn, &KVWConn::syncCategorieOK, this, [&] { order << "sync"; });
+        connect(&conn, &KVWConn::loginSuccessful, this, [&] { order << "login"; });
+        connect(&conn, &KVWConn::retry, this, [&] { order << "retry"; });
         QSignalSpy refused(&conn, &KVWConn::loginFailure);
         QSignalSpy finished(&conn, &QNetworkAccessManager::finished);
 
@@ -185,82 +189,73 @@ private slots:
         conn.login(QString(), QString(), true);
         QCOMPARE(refused.count(), 1);
         QVERIFY(!finished.wait(300));
-
-        conn.login(kUser, QStringLiteral("A&b<c>'\"8"), true);
+        conn.login(kUser, "A&b<c>'\"8", true);
         QVERIFY(waitFor(refused, 2));
         QVERIFY(order.isEmpty());
 
         // "&", "<", quotes in the password reach the service as typed.
         conn.login(kUser, kPassword, true);
         QVERIFY(waitFor(finished, 2));
-        QCOMPARE(order, QStringList({QStringLiteral("sync"), QStringLiteral("login"), QStringLiteral("retry")}));
+        QCOMPARE(order, (QStringList{"sync", "login", "retry"}));
         QCOMPARE(conn.savedUsername(), kUser);
         QCOMPARE(conn.savedPassword(), kPassword);
-        QVERIFY(catalogue().contains(QStringLiteral("buckets:P-L|Archivio di Lucia|0|0|KB|1000")));
-        QVERIFY(catalogue().contains(QStringLiteral("metadati:201|21|Numero|2|1|1|0")));
+        const QStringList rows = catalogue();
+        QVERIFY(rows.contains("buckets:P-L|Archivio di Lucia|0|0|KB|1000"));
+        QVERIFY(rows.contains("metadati:201|21|Numero|2|1|1|0"));
     }
 
     void classifiesTheServiceReplies()
     {
         KVWConn conn(&m_jar);
         loginOn(conn);
-        preserve(conn, m_small, QStringLiteral("piccolo.pdf"));
+        preserve(conn, m_small, "piccolo.pdf");
         QCOMPARE(conn.attemptCounter(), 0);
+        upload(conn, m_large, "grande.pdf");
 
         QSignalSpy ok(&conn, &KVWConn::commandSuccessful);
         QSignalSpy failed(&conn, &KVWConn::commandFailure);
         QStringList order;
-        connect(&conn, &KVWConn::syncCategorieOK, this, [&] { order << QStringLiteral("sync"); });
-        connect(&conn, &KVWConn::commandSuccessful, this, [&] { order << QStringLiteral("ok"); });
+        connect(&conn, &KVWConn::syncCategorieOK, this, [&] { order << "sync"; });
+        connect(&conn, &KVWConn::commandSuccessful, this, [&] { order << "ok"; });
 
         // Validation refused: the whole element, indented by 4.
-        const QByteArray big = m_large;
-        m_bytes = request(QStringLiteral("savevaluemetadati"),
-                          QStringLiteral("<hash>%1</hash><folderid>21</folderid><metadato key=\"201\" value=\"abc\"/>")
-                              .arg(sha1(big)))
-                      .toUtf8();
-        preserveUploadOnly(conn, big);
-        ok.clear();
-        order.clear();
-        conn.postSession(&m_bytes);
+        post(conn, "savevaluemetadati", QStringLiteral("<hash>%1</hash><folderid>21</folderid>"
+                                                       "<metadato key=\"201\" value=\"abc\"/>").arg(sha1Hex(m_large)));
         QVERIFY(waitFor(failed));
-        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("20"));
+        QCOMPARE(status(failed, 0), "20");
         const QString validation = failed.at(0).at(0).toString();
-        QVERIFY2(validation.startsWith(QStringLiteral("    <validation>\n        <field ")), qPrintable(validation));
-        QVERIFY(validation.contains(QStringLiteral("key=\"201\"")));
+        QVERIFY2(validation.startsWith("    <validation>\n        <field ") && validation.contains("key=\"201\""),
+                 qPrintable(validation));
         QCOMPARE(conn.attemptCounter(), 0);
 
         // Synchronisation: the catalogue is written before the window hears of it.
         conn.syncCategorieFromServer();
         QVERIFY(waitFor(ok));
-        QCOMPARE(ok.at(0).at(1).toString(), QStringLiteral("5"));
-        QCOMPARE(order, QStringList({QStringLiteral("sync"), QStringLiteral("ok")}));
-        QVERIFY(catalogue().filter(QStringLiteral("files:") + sha1(m_small)).size() == 1);
-        QVERIFY(conn.getCodeSync(kUser) != QStringLiteral("0.0"));
+        QCOMPARE(status(ok, 0), "5");
+        QCOMPARE(order, (QStringList{"sync", "ok"}));
+        QCOMPARE(catalogued(m_small), 1);
+        QVERIFY(conn.getCodeSync(kUser) != "0.0");
 
         // Any other service failure: its description and code; the counter is reset.
-        QVERIFY(m_service->failNext(QStringLiteral("syncfolder"), QStringLiteral("42"),
-                                    QStringLiteral("Operazione non permessa")));
+        QVERIFY(m_service->failNext("syncfolder", "42", "Operazione non permessa"));
         conn.syncCategorieFromServer();
         QVERIFY(waitFor(failed, 2));
-        QCOMPARE(failed.at(1).at(0).toString(), QStringLiteral("Operazione non permessa"));
-        QCOMPARE(failed.at(1).at(1).toString(), QStringLiteral("42"));
+        QCOMPARE(failed.at(1).at(0).toString(), "Operazione non permessa");
+        QCOMPARE(status(failed, 1), "42");
         QCOMPARE(conn.attemptCounter(), 0);
 
         // HTTP 404 and no HTTP reply at all are network failures, "-1"; the counter stays.
-        Setting setting;
-        for (const QString &url : {m_service->baseUrl() + QStringLiteral("/assente"),
-                                   QStringLiteral("http://127.0.0.1:1")}) {
-            setting.saveSetting(QStringLiteral("url"), url);
+        for (const QString &url : {m_service->baseUrl() + "/assente", QStringLiteral("http://127.0.0.1:1")}) {
+            Setting().saveSetting("url", url);
             KVWConn broken(&m_jar);
             QSignalSpy brokenFailed(&broken, &KVWConn::commandFailure);
             broken.syncCategorieFromServer();
             QVERIFY(waitFor(brokenFailed));
-            QCOMPARE(brokenFailed.at(0).at(1).toString(), QStringLiteral("-1"));
+            QCOMPARE(status(brokenFailed, 0), "-1");
             QVERIFY(!brokenFailed.at(0).at(0).toString().isEmpty());
             QCOMPARE(broken.attemptCounter(), 1);
         }
-        setting.saveSetting(QStringLiteral("url"), m_service->baseUrl());
+        Setting().saveSetting("url", m_service->baseUrl());
     }
 
     void supersededReplyIsIgnored()
@@ -292,7 +287,7 @@ private slots:
         QVERIFY(m_service->expireSessions());
         conn.syncCategorieFromServer();
         QVERIFY(waitFor(ok));
-        QCOMPARE(ok.at(0).at(1).toString(), QStringLiteral("5"));
+        QCOMPARE(status(ok, 0), "5");
         QCOMPARE(relogged.count(), 1);
         QCOMPARE(retried.count(), 1);
         QCOMPARE(failed.count(), 0);
@@ -304,7 +299,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "WARNING *** spurious signal received");
         conn.syncCategorieFromServer();
         QVERIFY(waitFor(failed));
-        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("19"));
+        QCOMPARE(status(failed, 0), "19");
         QVERIFY(!failed.at(0).at(0).toString().isEmpty());
         QCOMPARE(conn.attemptCounter(), 0);
         QVERIFY(!relogged.wait(1000));
@@ -315,12 +310,11 @@ private slots:
     {
         KVWConn main(&m_jar);
         loginOn(main);
-        preserve(main, m_large, QStringLiteral("grande.pdf"));
-        main.syncCategorieFromServer();
+        preserve(main, m_large, "grande.pdf");
         QSignalSpy synced(&main, &KVWConn::commandSuccessful);
+        main.syncCategorieFromServer();
         QVERIFY(waitFor(synced));
-        const QString older = sha1(m_small);
-        QCOMPARE(catalogue().filter(QStringLiteral("files:") + older).size(), 1);
+        QCOMPARE(catalogued(m_small), 1);
 
         // No credentials anywhere: the time-out cannot be repaired, nothing is sent.
         m_jar.clearCredentials();
@@ -337,27 +331,23 @@ private slots:
 
         // With the signed-in user's credentials on the session, a window's own
         // connection signs in again and sends that user's cursor: a preserved row
-        // older than the cursor is not sent again.
-        m_jar.setCredentials(kUser, kPassword);
-        execSql(QStringLiteral("DELETE FROM files WHERE hash = '%1'").arg(older));
-        {
+        // older than the cursor is not sent again. Without them the cursor is
+        // "0.0" and the whole account comes back.
+        query(QStringLiteral("DELETE FROM files WHERE hash = '%1'").arg(sha1Hex(m_small)));
+        for (const bool withCredentials : {true, false}) {
+            if (withCredentials)
+                m_jar.setCredentials(kUser, kPassword);
+            else
+                m_jar.clearCredentials();
             KVWConn window(&m_jar);
             QSignalSpy ok(&window, &KVWConn::commandSuccessful);
             connect(&window, &KVWConn::retry, &window, &KVWConn::syncCategorieFromServer);
             window.syncCategorieFromServer();
             QVERIFY(waitFor(ok));
-            QCOMPARE(ok.at(0).at(1).toString(), QStringLiteral("5"));
-            QCOMPARE(window.savedUsername(), kUser);
-            QCOMPARE(catalogue().filter(QStringLiteral("files:") + older).size(), 0);
-        }
-        // Without them the cursor is "0.0" and the whole account comes back.
-        m_jar.clearCredentials();
-        {
-            KVWConn window(&m_jar);
-            QSignalSpy ok(&window, &KVWConn::commandSuccessful);
-            window.syncCategorieFromServer();
-            QVERIFY(waitFor(ok));
-            QVERIFY(catalogue().filter(QStringLiteral("files:") + older).size() == 1);
+            QCOMPARE(status(ok, 0), "5");
+            if (withCredentials)
+                QCOMPARE(window.savedUsername(), kUser);
+            QCOMPARE(catalogued(m_small), withCredentials ? 0 : 1);
         }
     }
 
@@ -373,14 +363,9 @@ private slots:
             QCOMPARE(reply->error(), QNetworkReply::NoError);
             body = reply->readAll();
         });
-
         const auto restore = [&](const QByteArray &content) {
-            m_bytes = request(QStringLiteral("ripristina"),
-                              QStringLiteral("<hash>%1</hash><folderid>21</folderid>").arg(sha1(content)))
-                          .toUtf8();
-            conn.request().setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
             conn.setDownloadMode(true);
-            conn.postSession(&m_bytes);
+            post(conn, "ripristina", QStringLiteral("<hash>%1</hash><folderid>21</folderid>").arg(sha1Hex(content)));
         };
         restore(m_small);
         QVERIFY(waitFor(finished));
@@ -400,9 +385,9 @@ private slots:
         QCOMPARE(progress.count(), 1);
 
         // Refused: an HTTP 500 in download mode is read as a service reply.
-        restore(QByteArray("mai conservato"));
+        restore("mai conservato");
         QVERIFY(waitFor(failed));
-        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("18"));
+        QCOMPARE(status(failed, 0), "18");
         QCOMPARE(finished.count(), 2);
 
         // Time-out after several downloads: download mode off for the re-login, then retry().
@@ -429,15 +414,14 @@ private slots:
             conn.syncCategorieFromServer();
             QVERIFY(waitFor(finished, round));
             DialogUpdate *dialog = conn.updateDialog();
-            QVERIFY(dialog->isVisible());
-            QVERIFY(dialog->isModal());
-            QVERIFY(dialog->findChild<QLabel *>(QStringLiteral("lblMessaggio"))->text().contains(QStringLiteral("aggiornare")));
+            QVERIFY(dialog->isVisible() && dialog->isModal());
+            QVERIFY(dialog->findChild<QLabel *>("lblMessaggio")->text().contains("aggiornare"));
             QCOMPARE(failed.count(), round - 1); // nothing until the dialog ends
             QCOMPARE(conn.attemptCounter(), round);
-            dialog->findChild<QPushButton *>(QStringLiteral("pbAnnulla"))->click();
+            dialog->findChild<QPushButton *>("pbAnnulla")->click();
             QCOMPARE(failed.count(), round); // once per demand
-            QCOMPARE(failed.last().at(0).toString(), QStringLiteral("Aggiornamento annullato"));
-            QCOMPARE(failed.last().at(1).toString(), QStringLiteral("32"));
+            QCOMPARE(failed.last().at(0).toString(), "Aggiornamento annullato");
+            QCOMPARE(failed.last().at(1).toString(), "32");
             QVERIFY(!dialog->isVisible());
         }
         QVERIFY(m_service->demandUpdate(false));
@@ -467,7 +451,7 @@ private slots:
         QVERIFY(m_service->expireSessions());
         conn.syncCategorieFromServer();
         QVERIFY(waitFor(ok));
-        QCOMPARE(ok.at(0).at(1).toString(), QStringLiteral("5"));
+        QCOMPARE(status(ok, 0), "5");
         QCOMPARE(relogged.count(), 1);
         QVERIFY(synced.count() >= 2); // the login body and the synchronisation were both applied
         m_jar.clearCredentials();
@@ -477,34 +461,20 @@ private slots:
     {
         // Reference: the same login reply read whole into a DOM and applied.
         rebuildCatalogue(m_service->baseUrl());
-        QNetworkAccessManager plain;
-        QNetworkRequest req(QUrl(m_service->baseUrl() + QStringLiteral("/kvshop/RestService")));
-        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
-        QNetworkReply *reply = plain.post(req, request(QStringLiteral("login"),
-                                                       QStringLiteral("<username>lucia</username><password>%1</password>"
-                                                                      "<codesync>0.0</codesync><version>" VERSIONAPP
-                                                                      "</version><platform>lin</platform>")
-                                                           .arg(kPassword.toHtmlEscaped())).toUtf8());
-        QSignalSpy done(reply, &QNetworkReply::finished);
-        QVERIFY(waitFor(done));
-        const ReplyDocument whole = ReplyDocument::parse(reply->readAll(), false);
-        QCOMPARE(whole.statusNumber(), QStringLiteral("1"));
-        QVERIFY(whole.body().elementsByTagName(QStringLiteral("file")).count() >= 2);
-        reply->deleteLater();
-        {
-            KVWConn conn(nullptr);
-            conn.onSyncFolder(whole.body());
-        }
+        const ReplyDocument whole = ReplyDocument::parse(
+            ServiceClient(m_service->baseUrl()).login(kUser, kPassword, "0.0", VERSIONAPP).raw, false);
+        QCOMPARE(whole.statusNumber(), "1");
+        QVERIFY(whole.body().elementsByTagName("file").count() >= 2);
+        KVWConn(nullptr).onSyncFolder(whole.body());
         const QStringList expected = catalogue();
-        QVERIFY(expected.filter(QStringLiteral("files:")).size() >= 2);
-        QVERIFY(expected.filter(QStringLiteral("value:201|42|")).size() >= 2);
+        QVERIFY(expected.filter("files:").size() >= 2);
+        QVERIFY(expected.filter("value:201|42|").size() >= 2);
 
         // A catalogue holding another user's row, then the login dialog's steps:
         // the connection applies the body, the user check empties the tables,
         // and the body is applied again.
         rebuildCatalogue(m_service->baseUrl());
-        execSql(QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) "
-                               "VALUES ('altro', 21, 'TX', 'rossi', 99)"));
+        query("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('altro', 21, 'TX', 'rossi', 99)");
         KVWConn conn(&m_jar);
         QStringList afterFirstApply;
         connect(&conn, &KVWConn::loginSuccessful, this, [&](const QDomElement &body) {
@@ -514,30 +484,10 @@ private slots:
         });
         loginOn(conn);
         QStringList withOther = expected;
-        withOther << QStringLiteral("files:altro||||TX|21|rossi|99|||");
+        withOther << "files:altro||||TX|21|rossi|99|||";
         withOther.sort();
         QCOMPARE(afterFirstApply, withOther);
         QCOMPARE(catalogue(), expected);
-    }
-
-private:
-    void preserveUploadOnly(KVWConn &conn, const QByteArray &content)
-    {
-        auto *multi = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        QHttpPart xml;
-        xml.setHeader(QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"xml\""));
-        xml.setBody(request(QStringLiteral("uploadfile"),
-                            QStringLiteral("<idfolder>21</idfolder><hashfile>%1</hashfile>").arg(sha1(content)))
-                        .toUtf8());
-        QHttpPart file;
-        file.setRawHeader("Content-Disposition", "form-data; name=\"grande.pdf\"");
-        file.setBody(content);
-        multi->append(xml);
-        multi->append(file);
-        QSignalSpy done(&conn, &KVWConn::commandSuccessful);
-        conn.postSession(multi);
-        QVERIFY(waitFor(done));
-        conn.request().setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
     }
 };
 

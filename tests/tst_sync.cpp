@@ -20,23 +20,24 @@ QDomElement bodyOf(QDomDocument &doc, const QString &xml)
     doc = QDomDocument();
     if (!doc.setContent(xml))
         qFatal("bad test body");
-    return doc.elementsByTagName(QStringLiteral("body")).at(0).toElement();
+    return doc.elementsByTagName("body").at(0).toElement();
 }
 
-// Every row of a table as "v1|v2|..." (NULL shown as <null>), sorted.
-QStringList rows(const QString &table, const QString &columns = QStringLiteral("*"))
+// Runs `sql` on the catalogue; returns its rows as "v1|v2|..." (NULL shown as <null>), sorted.
+QStringList exec(const QString &sql)
 {
     Database database;
     database.openDB();
     QStringList out;
     {
         QSqlQuery q(database.db);
-        q.exec(QStringLiteral("SELECT %1 FROM %2").arg(columns, table));
-        while (q.next()) {
+        if (!q.exec(sql))
+            qFatal("statement failed: %s", qPrintable(sql));
+        while (q.isSelect() && q.next()) {
             QStringList cols;
             for (int i = 0; i < q.record().count(); ++i)
                 cols << (q.value(i).isNull() ? QStringLiteral("<null>") : q.value(i).toString());
-            out << cols.join(QLatin1Char('|'));
+            out << cols.join('|');
         }
     }
     database.closeDB();
@@ -44,27 +45,18 @@ QStringList rows(const QString &table, const QString &columns = QStringLiteral("
     return out;
 }
 
-void exec(const QString &sql)
+QStringList rows(const QString &table, const QString &columns = QStringLiteral("*"))
 {
-    Database database;
-    database.openDB();
-    {
-        QSqlQuery q(database.db);
-        if (!q.exec(sql))
-            qFatal("statement failed: %s", qPrintable(sql));
-    }
-    database.closeDB();
+    return exec(QStringLiteral("SELECT %1 FROM %2").arg(columns, table));
 }
 
 QStringList snapshot()
 {
     QStringList all;
     for (const char *t : {"buckets", "policies", "folders", "metadati", "files"})
-        all << QString::fromLatin1(t) + QLatin1Char(':') + rows(QLatin1String(t)).join(QLatin1Char(';'));
+        all << QLatin1String(t) + ':' + rows(t).join(';');
     // The row id of a replaced value changes; what it holds does not.
-    all << QStringLiteral("metadati_values:")
-            + rows(QStringLiteral("metadati_values"), QStringLiteral("idmetadata, value, hash")).join(QLatin1Char(';'));
-    return all;
+    return all << "metadati_values:" + rows("metadati_values", "idmetadata, value, hash").join(';');
 }
 
 void resetCatalogue()
@@ -98,89 +90,78 @@ class TestSync : public QObject
 private slots:
     void init() { resetCatalogue(); }
 
-    void replacesDefinitionsAndKeepsEachIndexUnderItsClass()
+    void replacesDefinitionsAndMergesFiles()
     {
+        // Profiles, policies, classes and index definitions follow the body, each
+        // index under its class; files and values are merged: a local row waiting
+        // for its token gets it, a row the body does not list stays.
         KVWConn conn(nullptr);
         QSignalSpy synced(&conn, &KVWConn::syncCategorieOK);
-        exec(QStringLiteral("INSERT INTO folders (idfolder, name) VALUES (99, 'vecchia')"));
-        exec(QStringLiteral("INSERT INTO metadati (idmetadato, idfolder, nome) VALUES (990, 99, 'vecchio')"));
+        exec("INSERT INTO folders (idfolder, name) VALUES (99, 'vecchia')");
+        exec("INSERT INTO metadati (idmetadato, idfolder, nome) VALUES (990, 99, 'vecchio')");
+        exec("INSERT INTO files (hash, folderid, token, username, fullpath) VALUES ('h1', 7, '', 'demo', 'locale.pdf'),"
+             " ('h0', 7, 'T0', 'demo', NULL)");
         QDomDocument doc;
-        conn.onSyncFolder(bodyOf(doc, QString::fromLatin1(kBody)));
+        conn.onSyncFolder(bodyOf(doc, kBody));
         QCOMPARE(synced.count(), 1);
-
-        QCOMPARE(rows(QStringLiteral("folders")),
-                 QStringList({QStringLiteral("7|Fatture|Amm|0|B1|P1"), QStringLiteral("8|Contratti|Legale||B1|P1")}));
+        QCOMPARE(rows("folders"), (QStringList{"7|Fatture|Amm|0|B1|P1", "8|Contratti|Legale||B1|P1"}));
         // A missing attribute is '' (not NULL); a non-numeric integer is 0.
-        QCOMPARE(rows(QStringLiteral("metadati")),
-                 QStringList({QStringLiteral("70|7|Numero|1|1|1|0"), QStringLiteral("71|7|Data|3|1|0|0"),
-                              QStringLiteral("80|8|Parte|0|0|1|0")}));
-        QCOMPARE(rows(QStringLiteral("buckets")), QStringList(QStringLiteral("B1|Archivio|100|5|MB|1")));
-        QCOMPARE(rows(QStringLiteral("policies")), QStringList(QStringLiteral("P1|B1|Decennale")));
-        QCOMPARE(rows(QStringLiteral("metadati_values")), QStringList(QStringLiteral("1|70|42|h1")));
-    }
+        QCOMPARE(rows("metadati"), (QStringList{"70|7|Numero|1|1|1|0", "71|7|Data|3|1|0|0", "80|8|Parte|0|0|1|0"}));
+        QCOMPARE(rows("buckets"), QStringList{"B1|Archivio|100|5|MB|1"});
+        QCOMPARE(rows("policies"), QStringList{"P1|B1|Decennale"});
+        QCOMPARE(rows("metadati_values"), QStringList{"1|70|42|h1"});
+        QCOMPARE(rows("files"), (QStringList{"h0|<null>|<null>|<null>|T0|7|demo|<null>|<null>|<null>|<null>",
+                                             "h1|k1|01/02/2026 10:00:00|a.pdf|T1|7|demo|1700000000001|B1|"
+                                             "01/02/2026 10:00:01|pc"}));
 
-    void mergesFilesAndValues()
-    {
-        KVWConn conn(nullptr);
-        QDomDocument doc;
-        // A local row waiting for its token, and a row the body does not list.
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username, fullpath) VALUES ('h1', 7, '', 'demo', 'locale.pdf')"));
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username) VALUES ('h0', 7, 'T0', 'demo')"));
-        conn.onSyncFolder(bodyOf(doc, QString::fromLatin1(kBody)));
-        QCOMPARE(rows(QStringLiteral("files")),
-                 QStringList({QStringLiteral("h0|<null>|<null>|<null>|T0|7|demo|<null>|<null>|<null>|<null>"),
-                              QStringLiteral("h1|k1|01/02/2026 10:00:00|a.pdf|T1|7|demo|1700000000001|B1|"
-                                             "01/02/2026 10:00:01|pc")}));
-
-        // No file elements: files and values stay; the replaced tables follow the body.
-        const QStringList filesBefore = rows(QStringLiteral("files"));
-        conn.onSyncFolder(bodyOf(doc, QStringLiteral("<r><body><folder id='9' name='Solo'/>"
-                                                     "<metadatoValue key='70' value='43' hash='h1'/></body></r>")));
-        QCOMPARE(rows(QStringLiteral("files")), filesBefore);
-        QCOMPARE(rows(QStringLiteral("buckets")), QStringList());
-        QCOMPARE(rows(QStringLiteral("folders")), QStringList(QStringLiteral("9|Solo||||")));
-        QCOMPARE(rows(QStringLiteral("metadati_values")), QStringList(QStringLiteral("2|70|43|h1")));
+        // No file elements: the files stay, values are merged, the replaced tables follow the body.
+        const QStringList filesBefore = rows("files");
+        conn.onSyncFolder(bodyOf(doc, "<r><body><folder id='9' name='Solo'/><metadatoValue key='70' value='43' hash='h1'/>"
+                                      "</body></r>"));
+        QCOMPARE(rows("files"), filesBefore);
+        QCOMPARE(rows("buckets"), QStringList());
+        QCOMPARE(rows("folders"), QStringList{"9|Solo||||"});
+        QCOMPARE(rows("metadati_values"), QStringList{"2|70|43|h1"});
     }
 
     void applyingTwiceEqualsOnceAndUserChangeCleansUp()
     {
         KVWConn conn(nullptr);
         QDomDocument doc;
-        const QDomElement body = bodyOf(doc, QString::fromLatin1(kBody));
+        const QDomElement body = bodyOf(doc, kBody);
         conn.onSyncFolder(body);
         const QStringList once = snapshot();
         conn.onSyncFolder(body);
         QCOMPARE(snapshot(), once);
 
         // Same user: nothing is removed.
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username) VALUES ('old', 7, 'T9', 'demo')"));
-        conn.checkIfChangeUser(QStringLiteral("demo"));
-        QCOMPARE(rows(QStringLiteral("files")).size(), 2);
+        exec("INSERT INTO files (hash, folderid, token, username) VALUES ('old', 7, 'T9', 'demo')");
+        conn.checkIfChangeUser("demo");
+        QCOMPARE(rows("files").size(), 2);
 
         // Another user's rows: files, values, buckets and policies go; classes stay
         // until the body is applied again, which restores exactly its rows.
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username) VALUES ('x', 8, 'TX', 'rossi')"));
-        conn.checkIfChangeUser(QStringLiteral("demo"));
-        QCOMPARE(rows(QStringLiteral("files")), QStringList());
-        QCOMPARE(rows(QStringLiteral("metadati_values")), QStringList());
-        QCOMPARE(rows(QStringLiteral("buckets")), QStringList());
-        QCOMPARE(rows(QStringLiteral("policies")), QStringList());
-        QCOMPARE(rows(QStringLiteral("folders")).size(), 2);
+        exec("INSERT INTO files (hash, folderid, token, username) VALUES ('x', 8, 'TX', 'rossi')");
+        conn.checkIfChangeUser("demo");
+        for (const char *table : {"files", "metadati_values", "buckets", "policies"})
+            QVERIFY2(rows(table).isEmpty(), table);
+        QCOMPARE(rows("folders").size(), 2);
         conn.onSyncFolder(body);
         QCOMPARE(snapshot(), once);
     }
 
     void cursorIsTheLargestPreservedStampOfTheUser()
     {
+        // Rows without a token or of another user do not count.
         KVWConn conn(nullptr);
-        QCOMPARE(conn.getCodeSync(QStringLiteral("demo")), QStringLiteral("0.0"));
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('a', 1, '', 'demo', 900)"));
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('b', 1, 'T', 'rossi', 800)"));
-        QCOMPARE(conn.getCodeSync(QStringLiteral("demo")), QStringLiteral("0.0"));
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('c', 1, 'T', 'demo', '1733400000123')"));
-        exec(QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('d', 1, 'T', 'demo', 17)"));
-        QCOMPARE(conn.getCodeSync(QStringLiteral("demo")), QStringLiteral("1733400000123"));
-        QCOMPARE(conn.getCodeSync(QStringLiteral("rossi")), QStringLiteral("800"));
+        QCOMPARE(conn.getCodeSync("demo"), "0.0");
+        exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('a', 1, '', 'demo', 900),"
+             " ('b', 1, 'T', 'rossi', 800)");
+        QCOMPARE(conn.getCodeSync("demo"), "0.0");
+        exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('c', 1, 'T', 'demo', '1733400000123'),"
+             " ('d', 1, 'T', 'demo', 17)");
+        QCOMPARE(conn.getCodeSync("demo"), "1733400000123");
+        QCOMPARE(conn.getCodeSync("rossi"), "800");
     }
 
     void streamedRowsMatchTheDom()
@@ -198,93 +179,84 @@ private slots:
             "</body><body><file hash='fuori'/><bucket id='fuori'/></body></response>";
         const ReplyDocument light = ReplyDocument::parse(xml, true);
         QVERIFY(light.isLight());
-        QCOMPARE(light.body().elementsByTagName(QStringLiteral("file")).count(), 0);
-        QCOMPARE(light.body().elementsByTagName(QStringLiteral("metadatoValue")).count(), 0);
-        QCOMPARE(light.body().elementsByTagName(QStringLiteral("folder")).count(), 2);
+        QCOMPARE(light.body().elementsByTagName("file").count(), 0);
+        QCOMPARE(light.body().elementsByTagName("metadatoValue").count(), 0);
+        QCOMPARE(light.body().elementsByTagName("folder").count(), 2);
 
         Database database;
         database.openDB();
         {
             CatalogueApplier applier(database.db);
-            const ReplyDocument fed = ReplyDocument::parse(xml, true, &applier);
-            QVERIFY(fed.fedSink());
+            QVERIFY(ReplyDocument::parse(xml, true, &applier).fedSink());
         }
         database.closeDB();
         const QStringList streamed = snapshot();
 
         resetCatalogue();
-        KVWConn conn(nullptr);
-        conn.onSyncFolder(ReplyDocument::parse(xml, false).body());
-        const QStringList dom = snapshot();
-        QCOMPARE(streamed, dom);
-        QVERIFY(dom.join(QString()).contains(QStringLiteral("h2||||T|0|")));
-        QVERIFY(dom.join(QString()).contains(QStringLiteral("metadati:70|7|N|0|0|0|0;80|8||0|0|0|0")));
-        QVERIFY(!dom.join(QString()).contains(QStringLiteral("fuori")));
+        KVWConn(nullptr).onSyncFolder(ReplyDocument::parse(xml, false).body());
+        QCOMPARE(streamed, snapshot());
+        const QString dom = streamed.join(QString());
+        QVERIFY(dom.contains("h2||||T|0|"));
+        QVERIFY(dom.contains("metadati:70|7|N|0|0|0|0;80|8||0|0|0|0"));
+        QVERIFY(!dom.contains("fuori"));
     }
 
     void searchIndexFollowsSmallAndLargeBodies()
     {
-        Database database;
-        database.openDB();
-        QVERIFY(SearchIndex::ensure(database.db));
-        database.closeDB();
-        const auto body = [](int files, const QString &tag) {
-            QString xml = QStringLiteral("<response><statusnumber>5</statusnumber><body><folder id='7' name='F'/>");
-            for (int i = 0; i < files; ++i)
-                xml += QStringLiteral("<file hash='%1%2' idfolder='7' token='T' filename='atto %2.pdf' computer_name='pc'/>"
-                                      "<metadatoValue key='70' value='%1 valore %2' hash='%1%2'/>").arg(tag).arg(i);
-            return (xml + QStringLiteral("</body></response>")).toUtf8();
-        };
-        // What a rebuild from the catalogue gives, to compare with what the sync left.
-        const auto indexed = [] {
-            QStringList texts = rows(QStringLiteral("search_text"), QStringLiteral("hash, kind, ref, value"));
+        const auto indexed = [] { return rows("search_text", "hash, kind, ref, value"); };
+        // Drops the index and builds it again from the catalogue.
+        const auto rebuilt = [&indexed] {
             Database db;
             db.openDB();
             SearchIndex::drop(db.db);
             SearchIndex::ensure(db.db);
             db.closeDB();
-            return qMakePair(texts, rows(QStringLiteral("search_text"), QStringLiteral("hash, kind, ref, value")));
+            return indexed();
         };
+        QCOMPARE(rebuilt(), QStringList());
         KVWConn conn(nullptr);
         for (const auto &[files, tag] : {qMakePair(20, QStringLiteral("a")), qMakePair(1500, QStringLiteral("b")),
                                          qMakePair(30, QStringLiteral("c"))}) {
-            const QByteArray xml = body(files, tag);
+            QString xml = "<response><statusnumber>5</statusnumber><body><folder id='7' name='F'/>";
+            for (int i = 0; i < files; ++i)
+                xml += QStringLiteral("<file hash='%1%2' idfolder='7' token='T' filename='atto %2.pdf' computer_name='pc'/>"
+                                      "<metadatoValue key='70' value='%1 valore %2' hash='%1%2'/>").arg(tag).arg(i);
             Database db;
             db.openDB();
             db.db.transaction();
             {
                 CatalogueApplier applier(db.db);
-                ReplyDocument::parse(xml, true, &applier);
+                ReplyDocument::parse((xml + "</body></response>").toUtf8(), true, &applier);
                 applier.finish();
             }
             db.db.commit();
             QVERIFY(SearchIndex::isPresent(db.db));
             db.closeDB();
-            const auto [afterSync, rebuilt] = indexed();
-            QCOMPARE(afterSync, rebuilt);
-            QVERIFY(afterSync.filter(QStringLiteral("|2|70|") + tag + QStringLiteral(" valore ")).size() == files);
+            // What the synchronisation left equals a rebuild from the catalogue.
+            const QStringList afterSync = indexed();
+            QCOMPARE(afterSync, rebuilt());
+            QCOMPARE(afterSync.filter("|2|70|" + tag + " valore ").size(), files);
         }
         // Another user's rows go, and so does their text in the index.
-        exec(QStringLiteral("UPDATE files SET username = 'rossi'"));
-        conn.checkIfChangeUser(QStringLiteral("demo"));
+        exec("UPDATE files SET username = 'rossi'");
+        conn.checkIfChangeUser("demo");
+        Database database;
         database.openDB();
         QVERIFY(SearchIndex::isPresent(database.db));
         database.closeDB();
-        QCOMPARE(rows(QStringLiteral("search_text")), QStringList());
+        QCOMPARE(indexed(), QStringList());
     }
 
     void replyReaderKeepsWhatTheWindowsRead()
     {
         // The status must be announced before the body to leave anything out.
-        QVERIFY(!ReplyDocument::parse("<r><body><file hash='a'/></body><statusnumber>1</statusnumber></r>", true)
-                     .isLight());
-        QVERIFY(!ReplyDocument::parse("<r><statusnumber>14</statusnumber><body><file hash='a'/></body></r>", true)
-                     .isLight());
+        QVERIFY(!ReplyDocument::parse("<r><body><file hash='a'/></body><statusnumber>1</statusnumber></r>", true).isLight());
+        QVERIFY(!ReplyDocument::parse("<r><statusnumber>14</statusnumber><body><file hash='a'/></body></r>", true).isLight());
         // A bulky element with elements inside is kept whole.
         const ReplyDocument nested =
             ReplyDocument::parse("<r><statusnumber>5</statusnumber><body><file><bucket id='Z'/></file></body></r>", true);
         QVERIFY(!nested.isLight());
-        QCOMPARE(nested.body().elementsByTagName(QStringLiteral("bucket")).count(), 1);
+        QCOMPARE(nested.body().elementsByTagName("bucket").count(), 1);
 
         // Validation: the first element of the document, indented by 4, as the DOM saves it.
         const QByteArray failure =
@@ -296,25 +268,26 @@ private slots:
         QVERIFY(reference.setContent(failure));
         QString expected;
         QTextStream stream(&expected);
-        reference.documentElement().firstChildElement(QStringLiteral("validation")).save(stream, 4);
+        reference.documentElement().firstChildElement("validation").save(stream, 4);
         stream.flush();
         QCOMPARE(doc.validationText(), expected);
-        QVERIFY(expected.startsWith(QStringLiteral("    <validation>\n        <field")));
-        QCOMPARE(doc.statusNumber(), QStringLiteral("20"));
-        QCOMPARE(doc.statusDescription(), QStringLiteral("no"));
+        QVERIFY(expected.startsWith("    <validation>\n        <field"));
+        QCOMPARE(doc.statusNumber(), "20");
+        QCOMPARE(doc.statusDescription(), "no");
 
         // Unparsable: empty status, null body.
         const ReplyDocument broken = ReplyDocument::parse("<response><statusnumber>5</statusnumber><body>", true);
-        QVERIFY(broken.statusNumber().isEmpty());
-        QVERIFY(broken.body().isNull());
+        QVERIFY(broken.statusNumber().isEmpty() && broken.body().isNull());
 
         // Replies are UTF-8 whatever they declare; malformed sequences do not lose the reply.
-        const QByteArray latin = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><statusnumber>14</statusnumber>"
-                                 "<body><statusdescription>perch\xc3\xa9</statusdescription></body></r>";
-        QCOMPARE(ReplyDocument::parse(latin, true).statusDescription(), QStringLiteral("perch\u00e9"));
-        const QByteArray bad = "<r><statusnumber>14</statusnumber><body><statusdescription>a\xff"
-                               "b</statusdescription></body></r>";
-        QCOMPARE(ReplyDocument::parse(bad, true).statusDescription(), QStringLiteral("a\ufffdb"));
+        QCOMPARE(ReplyDocument::parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><statusnumber>14</statusnumber>"
+                                      "<body><statusdescription>perch\xc3\xa9</statusdescription></body></r>", true)
+                     .statusDescription(),
+                 QStringLiteral("perch\u00e9"));
+        QCOMPARE(ReplyDocument::parse("<r><statusnumber>14</statusnumber><body><statusdescription>a\xff"
+                                      "b</statusdescription></body></r>", true)
+                     .statusDescription(),
+                 QStringLiteral("a\ufffdb"));
     }
 };
 
