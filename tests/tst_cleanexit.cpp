@@ -73,11 +73,6 @@ private slots:
     {
         CleanExit cleanExit;
         cleanExit.attach();
-        int count = 0;
-        const int *sigs = CleanExit::handledSignals(&count);
-        QCOMPARE(count, 12);
-        QCOMPARE(sigs[0], int(SIGINT));
-        QCOMPARE(sigs[count - 1], int(SIGBUS));
         // A SIGTERM sent to ourselves while the loop runs ends that loop with 0.
         QTimer::singleShot(50, [] { ::kill(::getpid(), SIGTERM); });
         QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });

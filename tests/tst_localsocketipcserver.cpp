@@ -38,45 +38,36 @@ class TestLocalSocketIpcServer : public QObject
     const QString name = QStringLiteral(APP_GUID);
 
 private slots:
-    void wireIsAQt4DataStreamString()
-    {
-        // "ab" as a Qt 4.0 stream string: byte count, then UTF-16 big-endian.
-        QCOMPARE(frame("ab"), QByteArray::fromHex("000000040061" "0062"));
-    }
-
-    void oneWriteGivesExactlyOneMessage()
+    void oneWriteGivesExactlyOneMessageEvenInPieces()
     {
         LocalSocketIpcServer server(name, nullptr);
         QVERIFY(server.isListening());
         QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
+        // The wire: a Qt 4.0 stream string, byte count then UTF-16 big-endian
+        // ("ab"); what follows in the same write is not read.
         auto client = connectClient(name);
         QVERIFY(client);
-        client->write(frame("<r><command>conserva</command></r>") + frame("second"));
+        client->write(QByteArray::fromHex("000000040061" "0062") + frame("second"));
         client->flush();
         QTRY_COMPARE(spy.count(), 1);
         QTest::qWait(200);
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("<r><command>conserva</command></r>"));
-    }
+        QCOMPARE(spy.at(0).at(0).toString(), "ab");
 
-    void textSplitOverSeveralWritesArrivesWhole()
-    {
-        LocalSocketIpcServer server(name, nullptr);
-        QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
-        auto client = connectClient(name);
-        QVERIFY(client);
+        // A text split over several writes arrives whole.
+        auto split = connectClient(name);
+        QVERIFY(split);
         const QByteArray bytes = frame(QStringLiteral("àèì – una parola lunga"));
-        client->write(bytes.left(3));
-        client->flush();
-        QTest::qWait(100);
-        client->write(bytes.mid(3, 7));
-        client->flush();
-        QTest::qWait(100);
-        QCOMPARE(spy.count(), 0);
-        client->write(bytes.mid(10));
-        client->flush();
-        QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("àèì – una parola lunga"));
+        for (const QByteArray &piece : {bytes.left(3), bytes.mid(3, 7)}) {
+            split->write(piece);
+            split->flush();
+            QTest::qWait(100);
+        }
+        QCOMPARE(spy.count(), 1);
+        split->write(bytes.mid(10));
+        split->flush();
+        QTRY_COMPARE(spy.count(), 2);
+        QCOMPARE(spy.at(1).at(0).toString(), QStringLiteral("àèì – una parola lunga"));
     }
 
     void silentOrBrokenClientsNeverBlockTheWindow()
@@ -102,7 +93,7 @@ private slots:
         good->write(frame("ok"));
         good->flush();
         QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("ok"));
+        QCOMPARE(spy.at(0).at(0).toString(), "ok");
         // A client that hangs up half-way is simply forgotten.
         partial->disconnectFromServer();
         QTest::qWait(100);
@@ -139,16 +130,17 @@ private slots:
 
     void sendToolReportsWhetherItWasHeard()
     {
+        // Nobody listening: 1 and a message; a command without its argument: 2.
         QProcess send;
         send.start(TAVREL_SEND_BIN, {"esibisci", "tok-1"});
         QVERIFY(send.waitForFinished(10000));
-        QCOMPARE(send.exitCode(), 1); // nobody listening
+        QCOMPARE(send.exitCode(), 1);
         QVERIFY(QString::fromUtf8(send.readAllStandardError()).contains("non è in esecuzione"));
-
         send.start(TAVREL_SEND_BIN, {"conserva"});
         QVERIFY(send.waitForFinished(10000));
         QCOMPARE(send.exitCode(), 2);
 
+        // The command in lower case and the path escaped.
         LocalSocketIpcServer server(name, nullptr);
         QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
         QTemporaryFile file(QDir::tempPath() + "/a & b <c>.XXXXXX.pdf");
@@ -159,7 +151,7 @@ private slots:
         QCOMPARE(send.exitCode(), 0);
         QDomDocument doc;
         QVERIFY(doc.setContent(spy.at(0).at(0).toString()));
-        QCOMPARE(doc.elementsByTagName("command").at(0).toElement().text(), QStringLiteral("conserva"));
+        QCOMPARE(doc.elementsByTagName("command").at(0).toElement().text(), "conserva");
         QCOMPARE(doc.elementsByTagName("parameter1").at(0).toElement().text(), file.fileName());
     }
 };
