@@ -30,6 +30,14 @@ QPushButton *button(DialogUpdate &dialog, const char *name)
 {
     return dialog.findChild<QPushButton *>(QLatin1String(name));
 }
+
+// Starts the update in `dialog`; returns the failure it reports (empty if none comes).
+QString failureOf(DialogUpdate &dialog)
+{
+    QSignalSpy failure(&dialog, &DialogUpdate::updateFailure);
+    button(dialog, "pbAggiorna")->click();
+    return failure.wait(20000) ? failure.at(0).at(0).toString() : QString();
+}
 } // namespace
 
 class TestDialogUpdate : public QObject
@@ -72,90 +80,66 @@ private slots:
         qputenv("PATH", QFile::encodeName(bin) + ':' + qgetenv("PATH"));
     }
 
-    void cancelBeforeTheDownload()
+    void cancellingTheDownloadLeavesNothing()
     {
+        // Cancelling before the download is checked with the connection (tst_kvwconn).
         DialogUpdate dialog;
         QSignalSpy failure(&dialog, &DialogUpdate::updateFailure);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Aggiornamento applicazione"));
+        QCOMPARE(dialog.windowTitle(), "Aggiornamento applicazione");
+        // Only a title bar: the dialog is left through its buttons.
         QVERIFY(dialog.windowFlags() & Qt::WindowTitleHint);
         QVERIFY(!(dialog.windowFlags() & (Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint)));
-        QVERIFY(dialog.findChild<QProgressBar *>(QStringLiteral("progressBar"))->isHidden());
-        dialog.setMessaggio(QStringLiteral("Nuova versione"));
-        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lblMessaggio"))->text(), QStringLiteral("Nuova versione"));
-        dialog.show();
-        button(dialog, "pbAnnulla")->click();
-        QCOMPARE(failure.count(), 1);
-        QCOMPARE(failure.at(0).at(0).toString(), QStringLiteral("Aggiornamento annullato"));
-        QVERIFY(!dialog.isVisible());
-    }
-
-    void cancelDuringTheDownload()
-    {
-        DialogUpdate dialog;
-        QSignalSpy failure(&dialog, &DialogUpdate::updateFailure);
+        auto *progress = dialog.findChild<QProgressBar *>("progressBar");
+        QVERIFY(progress->isHidden());
         dialog.show();
         button(dialog, "pbAggiorna")->click();
-        QVERIFY(!button(dialog, "pbAggiorna")->isEnabled());
-        QVERIFY(dialog.findChild<QProgressBar *>(QStringLiteral("progressBar"))->isVisible());
+        QVERIFY(!button(dialog, "pbAggiorna")->isEnabled() && progress->isVisible());
+        // The aborted download reports its own error, once.
         button(dialog, "pbAnnulla")->click();
         QTRY_COMPARE(failure.count(), 1);
-        QVERIFY(failure.at(0).at(0).toString() != QStringLiteral("Aggiornamento annullato"));
         QVERIFY(!failure.at(0).at(0).toString().isEmpty());
-        QVERIFY(button(dialog, "pbAggiorna")->isEnabled());
-        QVERIFY(!dialog.isVisible());
+        QVERIFY(failure.at(0).at(0).toString() != "Aggiornamento annullato");
+        QVERIFY(button(dialog, "pbAggiorna")->isEnabled() && !dialog.isVisible());
         QVERIFY(!failure.wait(500));
         QCOMPARE(packages(), QStringList());
     }
 
-    void downloadThatFails()
+    void failedDownloadsLeaveNothing()
     {
         // The address comes from the "url" setting: here nothing listens there.
-        Setting setting;
-        setting.saveSetting(QStringLiteral("url"), QStringLiteral("http://127.0.0.1:1"));
-        DialogUpdate dialog;
-        QSignalSpy failure(&dialog, &DialogUpdate::updateFailure);
-        dialog.show();
-        button(dialog, "pbAggiorna")->click();
-        QVERIFY(failure.wait(20000));
-        QVERIFY(!failure.at(0).at(0).toString().isEmpty());
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(packages(), QStringList());
-        setting.saveSetting(QStringLiteral("url"), m_service->baseUrl());
-    }
-
-    void packageThatCannotBeWritten()
-    {
-        const QString message = QStringLiteral("Impossibile salvare il file di aggiornamento");
+        {
+            Setting().saveSetting("url", "http://127.0.0.1:1");
+            const auto restore = qScopeGuard([this] { Setting().saveSetting("url", m_service->baseUrl()); });
+            DialogUpdate dialog;
+            dialog.show();
+            QVERIFY(!failureOf(dialog).isEmpty());
+            QVERIFY(!dialog.isVisible());
+        }
+        const QString message = "Impossibile salvare il file di aggiornamento";
         {
             // No usable temporary directory (the package must not land anywhere else).
             const QByteArray tmp = qgetenv("TMPDIR");
             const auto restore = qScopeGuard([tmp] { qputenv("TMPDIR", tmp); });
-            qputenv("TMPDIR", QFile::encodeName(TestEnv::instance()->root() + QStringLiteral("/nessuna")));
+            qputenv("TMPDIR", QFile::encodeName(TestEnv::instance()->root() + "/nessuna"));
             DialogUpdate dialog;
-            QSignalSpy failure(&dialog, &DialogUpdate::updateFailure);
-            button(dialog, "pbAggiorna")->click();
-            QVERIFY(failure.wait(20000));
-            QCOMPARE(failure.at(0).at(0).toString(), message);
+            QCOMPARE(failureOf(dialog), message);
             QVERIFY(dialog.packagePath().isEmpty());
         }
         {
-            // The disk fills up half-way: the partial package is removed.
+            // The disk fills up half-way: no file of this process may grow past
+            // 512 KiB while the package downloads.
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit saved{};
             getrlimit(RLIMIT_FSIZE, &saved);
             DialogUpdate dialog;
-            QSignalSpy failure(&dialog, &DialogUpdate::updateFailure);
-            // No file of this process may grow past 512 KiB while the package downloads.
             rlimit small = saved;
             small.rlim_cur = 512 * 1024;
             setrlimit(RLIMIT_FSIZE, &small);
-            button(dialog, "pbAggiorna")->click();
-            const bool failed = failure.wait(20000);
+            const QString failure = failureOf(dialog);
             setrlimit(RLIMIT_FSIZE, &saved);
-            QVERIFY(failed);
-            QCOMPARE(failure.at(0).at(0).toString(), message);
-            QCOMPARE(packages(), QStringList());
+            QCOMPARE(failure, message);
         }
+        QCOMPARE(packages(), QStringList());
     }
 
     // Last: a successful update quits the event loop.

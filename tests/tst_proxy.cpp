@@ -20,14 +20,12 @@
 #include <QtTest>
 
 namespace {
-const char *const kKeys[] = {"proxyUrl", "proxyPort", "proxyCredential", "proxyUsername", "proxyPassword"};
-
 QStringList storedProxy()
 {
     Setting setting;
     QStringList out;
-    for (const char *key : kKeys)
-        out << setting.getSetting(QLatin1String(key));
+    for (const char *key : {"proxyUrl", "proxyPort", "proxyCredential", "proxyUsername", "proxyPassword"})
+        out << setting.getSetting(key);
     return out;
 }
 } // namespace
@@ -40,61 +38,52 @@ private slots:
     void dialogChecksStoresAndSwitchesOff()
     {
         PromptRecorder prompts;
-        Setting setting;
         {
             ProxyDialog dialog;
-            auto *enable = dialog.findChild<QCheckBox *>(QStringLiteral("chbEnableProxy"));
-            auto *credential = dialog.findChild<QCheckBox *>(QStringLiteral("chbEnableCredential"));
-            auto *address = dialog.findChild<QLineEdit *>(QStringLiteral("leIndirizzoProxy"));
-            auto *port = dialog.findChild<QLineEdit *>(QStringLiteral("lePortProxy"));
-            auto *user = dialog.findChild<QLineEdit *>(QStringLiteral("leUsernameProxy"));
-            auto *password = dialog.findChild<QLineEdit *>(QStringLiteral("lePasswordProxy"));
-            auto *save = dialog.findChild<QPushButton *>(QStringLiteral("btmSalva"));
-            QVERIFY(enable && credential && address && port && user && password && save);
+            auto *enable = dialog.findChild<QCheckBox *>("chbEnableProxy");
+            auto *credential = dialog.findChild<QCheckBox *>("chbEnableCredential");
+            auto *save = dialog.findChild<QPushButton *>("btmSalva");
+            QList<QLineEdit *> fields; // address, port, user, password
+            for (const char *name : {"leIndirizzoProxy", "lePortProxy", "leUsernameProxy", "lePasswordProxy"})
+                fields << dialog.findChild<QLineEdit *>(name);
+            QVERIFY(enable && credential && save && !fields.contains(nullptr));
             dialog.show();
-            QCOMPARE(dialog.windowTitle(), QStringLiteral("Impostazioni proxy"));
+            QCOMPARE(dialog.windowTitle(), "Impostazioni proxy");
             QVERIFY(!enable->isChecked());
-            QVERIFY(!address->isEnabled() && !credential->isEnabled() && !user->isEnabled());
-
+            QVERIFY(!fields[0]->isEnabled() && !credential->isEnabled() && !fields[2]->isEnabled());
             enable->setChecked(true);
-            QVERIFY(address->isEnabled() && port->isEnabled() && credential->isEnabled());
-            QVERIFY(!user->isEnabled());
+            QVERIFY(fields[0]->isEnabled() && fields[1]->isEnabled() && credential->isEnabled() && !fields[2]->isEnabled());
             credential->setChecked(true);
-            QVERIFY(user->isEnabled() && password->isEnabled()
-                    && dialog.findChild<QLabel *>(QStringLiteral("lblPassword"))->isEnabled());
+            QVERIFY(fields[2]->isEnabled() && fields[3]->isEnabled() && dialog.findChild<QLabel *>("lblPassword")->isEnabled());
 
-            const QStringList messages = {QStringLiteral("Inserisci l'indirizzo del proxy"),
-                                          QStringLiteral("Inserisci la porta del proxy"),
-                                          QStringLiteral("Inserisci il nome utente"),
-                                          QStringLiteral("Inserisci la password")};
-            QList<QLineEdit *> fields = {address, port, user, password};
-            const QStringList texts = {QStringLiteral("proxy.local"), QStringLiteral("porta"),
-                                       QStringLiteral("mario"), QStringLiteral("p&w")};
+            // Each empty field in turn is refused with its own message; nothing is stored until all are filled.
+            const QStringList messages = {"Inserisci l'indirizzo del proxy", "Inserisci la porta del proxy",
+                                          "Inserisci il nome utente", "Inserisci la password"};
+            const QStringList texts = {"proxy.local", "porta", "mario", "p&w"};
             for (int i = 0; i < messages.size(); ++i) {
                 save->click();
                 QCOMPARE(prompts.last().kind, Prompts::Kind::Critical);
-                QCOMPARE(prompts.last().title, QStringLiteral("Impostazioni proxy"));
+                QCOMPARE(prompts.last().title, "Impostazioni proxy");
                 QCOMPARE(prompts.last().text, messages.at(i));
-                QCOMPARE(storedProxy(), QStringList({QString(), QString(), QString(), QString(), QString()}));
+                QCOMPARE(storedProxy(), QStringList(5));
                 fields.at(i)->setText(texts.at(i));
             }
             save->click();
             QCOMPARE(prompts.count(), 4);
             QVERIFY(dialog.isVisible()); // saving does not close the dialog
-            QCOMPARE(storedProxy(), QStringList({QStringLiteral("proxy.local"), QStringLiteral("porta"),
-                                                 QStringLiteral("1"), QStringLiteral("mario"),
-                                                 QStringLiteral("p&w")}));
+            QCOMPARE(storedProxy(), (QStringList{"proxy.local", "porta", "1", "mario", "p&w"}));
         }
 
-        // A port that is not a number reaches the connection as 0; no credentials on the proxy.
+        // A port that is not a number reaches the connection as 0; no credentials
+        // on the proxy; a changed setting only counts once reloaded.
         {
             KVWConn conn(nullptr);
             QCOMPARE(conn.proxy().type(), QNetworkProxy::HttpProxy);
-            QCOMPARE(conn.proxy().hostName(), QStringLiteral("proxy.local"));
+            QCOMPARE(conn.proxy().hostName(), "proxy.local");
             QCOMPARE(conn.proxy().port(), quint16(0));
             QVERIFY(conn.proxy().user().isEmpty() && conn.proxy().password().isEmpty());
-            setting.saveSetting(QStringLiteral("proxyPort"), QStringLiteral("3128"));
-            QCOMPARE(conn.proxy().port(), quint16(0)); // kept until told to reload
+            Setting().saveSetting("proxyPort", "3128");
+            QCOMPARE(conn.proxy().port(), quint16(0));
             conn.loadProxyConfig();
             QCOMPARE(conn.proxy().port(), quint16(3128));
         }
@@ -102,47 +91,41 @@ private slots:
         // Reopened: filled from the settings. Credentials off keeps the proxy, drops the three keys.
         {
             ProxyDialog dialog;
-            auto *credential = dialog.findChild<QCheckBox *>(QStringLiteral("chbEnableCredential"));
-            QVERIFY(dialog.findChild<QCheckBox *>(QStringLiteral("chbEnableProxy"))->isChecked());
-            QVERIFY(credential->isChecked());
-            QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("lePasswordProxy"))->text(), QStringLiteral("p&w"));
+            auto *enable = dialog.findChild<QCheckBox *>("chbEnableProxy");
+            auto *credential = dialog.findChild<QCheckBox *>("chbEnableCredential");
+            QVERIFY(enable->isChecked() && credential->isChecked());
+            QCOMPARE(dialog.findChild<QLineEdit *>("lePasswordProxy")->text(), "p&w");
             credential->setChecked(false);
-            QVERIFY(!dialog.findChild<QLineEdit *>(QStringLiteral("leUsernameProxy"))->isEnabled());
-            dialog.findChild<QPushButton *>(QStringLiteral("btmSalva"))->click();
-            QCOMPARE(storedProxy(), QStringList({QStringLiteral("proxy.local"), QStringLiteral("3128"), QString(),
-                                                 QString(), QString()}));
-
+            QVERIFY(!dialog.findChild<QLineEdit *>("leUsernameProxy")->isEnabled());
+            dialog.findChild<QPushButton *>("btmSalva")->click();
+            QCOMPARE(storedProxy(), (QStringList{"proxy.local", "3128", "", "", ""}));
             // Proxy off: all five keys go, and a new connection uses no proxy.
-            dialog.findChild<QCheckBox *>(QStringLiteral("chbEnableProxy"))->setChecked(false);
-            dialog.findChild<QPushButton *>(QStringLiteral("btmSalva"))->click();
+            enable->setChecked(false);
+            dialog.findChild<QPushButton *>("btmSalva")->click();
         }
         Database database;
         database.openDB();
         {
             QSqlQuery q(database.db);
-            q.exec(QStringLiteral("SELECT count(*) FROM settings WHERE key LIKE 'proxy%'"));
-            QVERIFY(q.next());
+            QVERIFY(q.exec("SELECT count(*) FROM settings WHERE key LIKE 'proxy%'") && q.next());
             QCOMPARE(q.value(0).toInt(), 0);
         }
         database.closeDB();
-        KVWConn conn(nullptr);
-        QCOMPARE(conn.proxy().type(), QNetworkProxy::NoProxy);
+        QCOMPARE(KVWConn(nullptr).proxy().type(), QNetworkProxy::NoProxy);
     }
 
     void answersAProxyThatAsksForCredentials()
     {
         RefServiceFixture service;
         QVERIFY2(service.start(), qPrintable(service.errorString()));
-        ProxyFixture proxy(QStringLiteral("proxyuser"), QStringLiteral("segreta"));
+        ProxyFixture proxy("proxyuser", "segreta");
         QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
-
         Setting setting;
-        setting.saveSetting(QStringLiteral("url"), service.baseUrl());
-        setting.saveSetting(QStringLiteral("proxyUrl"), QStringLiteral("127.0.0.1"));
-        setting.saveSetting(QStringLiteral("proxyPort"), QString::number(proxy.port()));
-        setting.saveSetting(QStringLiteral("proxyCredential"), QStringLiteral("1"));
-        setting.saveSetting(QStringLiteral("proxyUsername"), QStringLiteral("proxyuser"));
-        setting.saveSetting(QStringLiteral("proxyPassword"), QStringLiteral("sbagliata"));
+        const QList<QPair<const char *, QString>> settings = {
+            {"url", service.baseUrl()}, {"proxyUrl", "127.0.0.1"}, {"proxyPort", QString::number(proxy.port())},
+            {"proxyCredential", "1"}, {"proxyUsername", "proxyuser"}, {"proxyPassword", "sbagliata"}};
+        for (const auto &[key, value] : settings)
+            setting.saveSetting(key, value);
 
         SessionCookieJar jar;
         KVWConn conn(&jar);
@@ -152,24 +135,23 @@ private slots:
         QSignalSpy asked(&conn, &QNetworkAccessManager::proxyAuthenticationRequired);
 
         // Wrong credentials: given twice, then the failure; the request itself then fails too.
-        conn.login(QStringLiteral("demo"), QStringLiteral("Tavrel2026"), true);
+        conn.login("demo", "Tavrel2026", true);
         QVERIFY(finished.wait(20000));
         QCOMPARE(ok.count(), 0);
         QVERIFY(asked.count() >= 2);
-        QVERIFY(failed.count() >= 1);
-        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("Username o password del proxy errate"));
-        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("-1"));
         QCOMPARE(failed.count(), 2);
-        QCOMPARE(failed.at(1).at(1).toString(), QStringLiteral("-1"));
+        QCOMPARE(failed.at(0).at(0).toString(), "Username o password del proxy errate");
+        QCOMPARE(failed.at(0).at(1).toString(), "-1");
+        QCOMPARE(failed.at(1).at(1).toString(), "-1");
 
         // Right credentials: the finished reply reset the count, so they are given again.
-        setting.saveSetting(QStringLiteral("proxyPassword"), QStringLiteral("segreta"));
+        setting.saveSetting("proxyPassword", "segreta");
         failed.clear();
-        conn.login(QStringLiteral("demo"), QStringLiteral("Tavrel2026"), true);
+        conn.login("demo", "Tavrel2026", true);
         QVERIFY(ok.wait(20000));
         QCOMPARE(failed.count(), 0);
-        QVERIFY2(proxy.accessLog().join(QLatin1Char('\n')).contains(QStringLiteral("proxyuser")),
-                 qPrintable(proxy.accessLog().join(QLatin1Char('\n'))));
+        const QString log = proxy.accessLog().join('\n');
+        QVERIFY2(log.contains("proxyuser"), qPrintable(log));
     }
 };
 
