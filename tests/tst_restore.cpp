@@ -186,7 +186,6 @@ private slots:
         restoreTo(*window, QString());
         QCOMPARE(prompts->count(), 1);
         QVERIFY(!window->restore()->dialog());
-        QVERIFY(window->restore()->savePath().isEmpty());
         QVERIFY(!window->connection()->downloadMode());
 
         prompts->clear();
@@ -214,6 +213,9 @@ private slots:
         DialogDownloadFile dialog(nullptr);
         dialog.initialMessage();
         auto *bar = dialog.findChild<QProgressBar *>("progressBar");
+        dialog.onDownloadProgress(600, 1000);
+        QCOMPARE(bar->maximum(), 1000);
+        QCOMPARE(bar->value(), 600);
         const qint64 total = 6LL * 1024 * 1024 * 1024;
         dialog.onDownloadProgress(total / 2, total);
         QVERIFY(bar->maximum() > 0);

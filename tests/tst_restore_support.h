@@ -12,6 +12,7 @@
 #include "tst_refservice_client.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -49,18 +50,12 @@ inline PreservedFile preserveFile(ServiceClient &client, int folder, const QByte
     return file;
 }
 
-// Bytes that differ from one call to the next.
+// `size` bytes that differ with `seed`.
 inline QByteArray sampleContent(int size, char seed)
 {
-    QByteArray data(size, Qt::Uninitialized);
-    quint32 x = 2463534242u ^ quint32(uchar(seed)) * 2654435761u;
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        data[i] = char(x);
-    }
-    return data;
+    QList<quint32> words((size + 3) / 4);
+    QRandomGenerator(uchar(seed)).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
 }
 
 // Signs `user` in on `jar`, as the main window does, so that windows built on
