@@ -54,7 +54,8 @@ private slots:
             enable->setChecked(true);
             QVERIFY(fields[0]->isEnabled() && fields[1]->isEnabled() && credential->isEnabled() && !fields[2]->isEnabled());
             credential->setChecked(true);
-            QVERIFY(fields[2]->isEnabled() && fields[3]->isEnabled() && dialog.findChild<QLabel *>("lblPassword")->isEnabled());
+            QVERIFY(fields[2]->isEnabled() && fields[3]->isEnabled());
+            QVERIFY(dialog.findChild<QLabel *>("lblPassword")->isEnabled());
 
             // Each empty field in turn is refused with its own message; nothing is stored until all are filled.
             const QStringList messages = {"Inserisci l'indirizzo del proxy", "Inserisci la porta del proxy",

@@ -27,437 +27,409 @@ QString annaUsed(const RestReply &r)
 class TestRefService : public QObject
 {
     Q_OBJECT
+    RefServiceFixture m_service{Seed};
 
 private slots:
-    void initTestCase();
-    void demoSeedAndPages();
-    void loginAndSessionRules();
-    void malformedRequestsChangeNothing();
-    void uploadConserveAndCursor();
-    void validationMessagesPerField();
-    void quotaIsEnforced();
-    void rectificationHistoryAndRestore();
-    void exhibitionCodeIsOneTime();
-    void otherUsersFilesAreInvisible();
-    void racingConservesOfOneUpload();
-    void passwordRules();
-
-private:
-    RefServiceFixture m_service{Seed};
-};
-
-void TestRefService::initTestCase()
-{
-    QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
-}
-
-void TestRefService::demoSeedAndPages()
-{
-    // The built-in demo seed: profiles with and without quota, classes in
-    // several groups with every index type, documents with tokens and values.
-    RefServiceFixture demo;
-    QVERIFY2(demo.start(), qPrintable(demo.errorString()));
-    ServiceClient c(demo.baseUrl());
-    for (const char *page : {"/kvshop/Help/", "/kvshop/BuyQuota/", "/kvshop/PasswordRecovery/", "/kvshop/Survey/"}) {
-        const RestReply r = c.get(page);
-        QVERIFY2(r.http == 200 && r.raw.contains("lang=\"it\""), page);
+    void initTestCase()
+    {
+        QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
     }
-    QCOMPARE(c.login("verdi", "Archivio2026").status, "1");
-    const RestReply r = c.login("demo", "Tavrel2026");
-    QCOMPARE(r.outcome(), "200/1");
-    QSet<QString> quotas, groups, types, required;
-    for (const QDomElement &b : r.all("bucket")) {
-        quotas << (b.attribute("quota").toLongLong() > 0 ? QStringLiteral("some") : b.attribute("quota"));
-        QVERIFY(b.attribute("div").toLongLong() > 0);
-    }
-    QCOMPARE(quotas, (QSet<QString>{"some", "0"}));
-    for (const QDomElement &f : r.all("folder")) {
-        groups << f.attribute("groups");
-        const QDomNodeList indexes = f.elementsByTagName("metadato");
-        for (int i = 0; i < indexes.size(); ++i) {
-            QCOMPARE(indexes.at(i).toElement().attribute("idfolder"), f.attribute("id"));
-            types << indexes.at(i).toElement().attribute("type");
-            required << indexes.at(i).toElement().attribute("required");
+
+    void demoSeedAndPages()
+    {
+        // The built-in demo seed signs both demo accounts in, with preserved
+        // documents; the pages the client opens are there, in Italian.
+        RefServiceFixture demo;
+        QVERIFY2(demo.start(), qPrintable(demo.errorString()));
+        ServiceClient c(demo.baseUrl());
+        for (const char *page : {"/kvshop/Help/", "/kvshop/BuyQuota/", "/kvshop/PasswordRecovery/", "/kvshop/Survey/"}) {
+            const RestReply r = c.get(page);
+            QVERIFY2(r.http == 200 && r.raw.contains("lang=\"it\""), page);
+        }
+        QCOMPARE(c.login("verdi", "Archivio2026").status, "1");
+        const RestReply r = c.login("demo", "Tavrel2026");
+        QCOMPARE(r.outcome(), "200/1");
+        QVERIFY(!r.all("file").isEmpty() && !r.all("metadatoValue").isEmpty());
+        for (const QDomElement &f : r.all("file"))
+            QVERIFY(!f.attribute("token").isEmpty());
+        // Every index definition sits under its own class.
+        for (const QDomElement &f : r.all("folder")) {
+            const QDomNodeList indexes = f.elementsByTagName("metadato");
+            for (int i = 0; i < indexes.size(); ++i)
+                QCOMPARE(indexes.at(i).toElement().attribute("idfolder"), f.attribute("id"));
         }
     }
-    QVERIFY(groups.size() >= 3);
-    QCOMPARE(types, (QSet<QString>{"1", "2", "3"}));
-    QCOMPARE(required, (QSet<QString>{"0", "1"}));
-    QVERIFY(!r.all("file").isEmpty() && !r.all("metadatoValue").isEmpty());
-    for (const QDomElement &f : r.all("file"))
-        QVERIFY(!f.attribute("token").isEmpty());
-}
 
-void TestRefService::loginAndSessionRules()
-{
-    ServiceClient c(m_service.baseUrl());
-    RestReply r = c.login("anna", "sbagliata1");
-    QCOMPARE(r.outcome(), "500/0");
-    QVERIFY(!r.description.isEmpty());
+    void loginAndSessionRules()
+    {
+        ServiceClient c(m_service.baseUrl());
+        RestReply r = c.login("anna", "sbagliata1");
+        QCOMPARE(r.outcome(), "500/0");
+        QVERIFY(!r.description.isEmpty());
 
-    // No session yet: every action but login answers "19".
-    for (const char *action : {"syncfolder", "history", "changePWD", "ripristina", "getexhibitorconfig"})
-        QCOMPARE(c.action(action).outcome(), "500/19");
-    QCOMPARE(c.upload(11, "abc", "/tmp/a.txt").status, "19");
+        // No session yet: every action but login answers "19".
+        for (const char *action : {"syncfolder", "history", "changePWD", "ripristina", "getexhibitorconfig"})
+            QCOMPARE(c.action(action).outcome(), "500/19");
+        QCOMPARE(c.upload(11, "abc", "/tmp/a.txt").status, "19");
 
-    r = c.login("anna", "Quaderno2026");
-    QCOMPARE(r.outcome(), "200/1");
-    QVERIFY(r.header("set-cookie").contains("Path=/") && r.header("set-cookie").contains("HttpOnly"));
-    QCOMPARE(r.all("bucket").size(), 2);
-    QCOMPARE(r.all("policie").size(), 2);
-    QCOMPARE(r.all("folder").size(), 3);
+        r = c.login("anna", "Quaderno2026");
+        QCOMPARE(r.outcome(), "200/1");
+        QVERIFY(r.header("set-cookie").contains("Path=/") && r.header("set-cookie").contains("HttpOnly"));
+        QCOMPARE(r.all("bucket").size(), 2);
+        QCOMPARE(r.all("policie").size(), 2);
+        QCOMPARE(r.all("folder").size(), 3);
 
-    r = c.sync("0.0");
-    QCOMPARE(r.outcome(), "200/5");
-    QCOMPARE(r.all("folder").size(), 3);
+        r = c.sync("0.0");
+        QCOMPARE(r.outcome(), "200/5");
+        QCOMPARE(r.all("folder").size(), 3);
 
-    r = c.action("cancellatutto");
-    QCOMPARE(r.outcome(), "500/2");
-    QVERIFY(r.description.contains("cancellatutto"));
-}
-
-void TestRefService::malformedRequestsChangeNothing()
-{
-    ServiceClient c(m_service.baseUrl());
-    QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
-    const QByteArray before = c.sync("0.0").raw;
-
-    const QByteArray x = "<?xml version=\"1.0\"?>";
-    const QList<QPair<const char *, QByteArray>> cases = {
-        {"truncated", x + "<request><action>syncfolder</action><codes"},
-        {"not xml", "login please"},
-        {"wrong root", x + "<richiesta><action>syncfolder</action></richiesta>"},
-        {"no action", x + "<request><codesync>0</codesync></request>"},
-        {"entity bomb", x + "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
-                            "<request><action>changePWD</action><newpwd>&b;</newpwd></request>"},
-        {"external entity", x + "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-                                "<request><action>syncfolder</action><codesync>&x;</codesync></request>"},
-        {"undeclared entity", x + "<request><action>syncfolder</action><codesync>&x;</codesync></request>"},
-        {"huge field", x + "<request><action>history</action><hash>" + QByteArray(100000, 'a') + "</hash></request>"},
-        {"nested markup", x + "<request><action>history</action><hash><b>x</b></hash></request>"},
-        {"oversized", x + "<request><action>syncfolder</action><codesync>" + QByteArray(5 * 1024 * 1024, '1')
-                          + "</codesync></request>"},
-    };
-    for (const auto &[name, body] : cases) {
-        const RestReply r = c.post(body);
-        QVERIFY2(r.http == 500 && !r.status.isEmpty() && r.status != "5" && !r.description.isEmpty(), name);
+        r = c.action("cancellatutto");
+        QCOMPARE(r.outcome(), "500/2");
+        QVERIFY(r.description.contains("cancellatutto"));
     }
-    const RestReply tooMany = c.post(x + "<request><action>savevaluemetadati</action>"
-                                     + QByteArray("<metadato key=\"1\" value=\"v\"/>").repeated(1001) + "</request>");
-    QCOMPARE(tooMany.http, 500);
-    QVERIFY2(tooMany.description.contains("1000"), qPrintable(tooMany.description));
-    // An action's own missing fields: that action's failure code.
-    const QList<QPair<const char *, const char *>> ownCodes = {
-        {"history", "30"}, {"ripristina", "18"}, {"savevaluemetadati", "16"}, {"uploadfile", "13"}};
-    for (const auto &[action, code] : ownCodes)
-        QCOMPARE(c.action(action).status, code);
-    QCOMPARE(c.sync("0.0").raw, before);
-}
 
-void TestRefService::uploadConserveAndCursor()
-{
-    ServiceClient c(m_service.baseUrl());
-    RestReply r = c.login("anna", "Quaderno2026");
-    const qint64 usedBefore = annaUsed(r).toLongLong();
-    const QByteArray content = "fattura numero uno\n";
-    const QString hash = sha1Hex(content), path = "/home/anna/fattura.txt";
+    void malformedRequestsChangeNothing()
+    {
+        ServiceClient c(m_service.baseUrl());
+        QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
+        const QByteArray before = c.sync("0.0").raw;
 
-    // The declared fingerprint must be the one of the bytes received; then
-    // nothing was uploaded, so nothing can be conserved.
-    r = c.upload(11, content, path, QString(), sha1Hex("altro contenuto"));
-    QCOMPARE(r.outcome(), "500/13");
-    QVERIFY(r.description.contains(hash));
-    QCOMPARE(c.conserve(hash, 11, goodValues()).status, "16");
-    // A class of another account (bruno's 21) or an unknown one.
-    QCOMPARE(c.upload(21, content, path).status, "13");
-    QCOMPARE(c.upload(999, content, path).status, "13");
-
-    // The upload answers with the class's index definitions, no values yet.
-    r = c.upload(11, content, path);
-    QCOMPARE(r.outcome(), "200/14");
-    QStringList defs;
-    for (const QDomElement &m : r.all("metadato")) {
-        defs << QStringList{m.attribute("idmetadato"), m.attribute("name"), m.attribute("type"),
-                            m.attribute("required"), m.attribute("tooltip"), m.text()}
-                    .join('|');
+        const QByteArray x = "<?xml version=\"1.0\"?>";
+        const QList<QPair<const char *, QByteArray>> cases = {
+            {"truncated", x + "<request><action>syncfolder</action><codes"},
+            {"not xml", "login please"},
+            {"wrong root", x + "<richiesta><action>syncfolder</action></richiesta>"},
+            {"no action", x + "<request><codesync>0</codesync></request>"},
+            {"entity bomb", x + "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
+                                "<request><action>changePWD</action><newpwd>&b;</newpwd></request>"},
+            {"external entity", x + "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+                                    "<request><action>syncfolder</action><codesync>&x;</codesync></request>"},
+            {"undeclared entity", x + "<request><action>syncfolder</action><codesync>&x;</codesync></request>"},
+            {"huge field", x + "<request><action>history</action><hash>" + QByteArray(100000, 'a') + "</hash></request>"},
+            {"nested markup", x + "<request><action>history</action><hash><b>x</b></hash></request>"},
+            {"oversized", x + "<request><action>syncfolder</action><codesync>" + QByteArray(5 * 1024 * 1024, '1')
+                              + "</codesync></request>"},
+        };
+        for (const auto &[name, body] : cases) {
+            const RestReply r = c.post(body);
+            QVERIFY2(r.http == 500 && !r.status.isEmpty() && r.status != "5" && !r.description.isEmpty(), name);
+        }
+        const RestReply tooMany = c.post(x + "<request><action>savevaluemetadati</action>"
+                                         + QByteArray("<metadato key=\"1\" value=\"v\"/>").repeated(1001) + "</request>");
+        QCOMPARE(tooMany.http, 500);
+        QVERIFY2(tooMany.description.contains("1000"), qPrintable(tooMany.description));
+        // An action's own missing fields: that action's failure code.
+        const QList<QPair<const char *, const char *>> ownCodes = {
+            {"history", "30"}, {"ripristina", "18"}, {"savevaluemetadati", "16"}, {"uploadfile", "13"}};
+        for (const auto &[action, code] : ownCodes)
+            QCOMPARE(c.action(action).status, code);
+        QCOMPARE(c.sync("0.0").raw, before);
     }
-    QCOMPARE(defs, (QStringList{"101|Numero|1|1|Numero del documento|", "102|Importo|2|1|Totale in euro|",
-                                "103|Data|3|1|gg/mm/aaaa|", "104|Note|1|0||"}));
 
-    r = c.conserve(hash, 11, goodValues("A&B <1>"));
-    QCOMPARE(r.outcome(), "200/15");
-    const QString token = r.token();
-    QVERIFY(!token.isEmpty());
-    QVERIFY(QRegularExpression("^\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}$")
-                .match(r.body.firstChildElement("tsconserve").text())
-                .hasMatch());
-    // Conserving the same content twice in one class is refused.
-    QCOMPARE(c.upload(11, content, "/home/anna/copia.txt").status, "13");
+    void uploadConserveAndCursor()
+    {
+        ServiceClient c(m_service.baseUrl());
+        RestReply r = c.login("anna", "Quaderno2026");
+        const qint64 usedBefore = annaUsed(r).toLongLong();
+        const QByteArray content = "fattura numero uno\n";
+        const QString hash = sha1Hex(content), path = "/home/anna/fattura.txt";
 
-    r = c.sync("0.0");
-    QCOMPARE(r.status, "5");
-    const QDomElement file = r.where("file", "hash", hash).value(0);
-    QStringList attributes;
-    for (const char *name : {"token", "filename", "idfolder", "idbuckets", "username", "hash4k", "last_modified",
-                             "computer_name"})
-        attributes << file.attribute(name);
-    QCOMPARE(attributes, (QStringList{token, path, "11", "P-ANNA", "anna", sha1Hex(content.left(4096)),
-                                      "06/12/2026 10:11:12", "postazione-test"}));
-    const QList<QDomElement> values = r.where("metadatoValue", "hash", hash);
-    QVERIFY(std::any_of(values.cbegin(), values.cend(), [](const QDomElement &v) {
-        return v.attribute("key") == "101" && v.attribute("value") == "A&B <1>";
-    }));
-    QCOMPARE(annaUsed(r).toLongLong(), usedBefore + content.size());
+        // The declared fingerprint must be the one of the bytes received; then
+        // nothing was uploaded, so nothing can be conserved.
+        r = c.upload(11, content, path, QString(), sha1Hex("altro contenuto"));
+        QCOMPARE(r.outcome(), "500/13");
+        QVERIFY(r.description.contains(hash));
+        QCOMPARE(c.conserve(hash, 11, goodValues()).status, "16");
+        // A class of another account (bruno's 21) or an unknown one.
+        QCOMPARE(c.upload(21, content, path).status, "13");
+        QCOMPARE(c.upload(999, content, path).status, "13");
 
-    // The cursor: the client keeps tsupdate as a real number and sends back its
-    // text; the stamp survives that round trip and only newer files come back.
-    const QString tsText = file.attribute("tsupdate");
-    const double asReal = tsText.toDouble();
-    QCOMPARE(QString::number(asReal, 'g', 17), tsText);
-    const QString cursor = QString::number(asReal, 'f', 1); // what SQLite's max() text gives: "N.0"
-    r = c.sync(cursor);
-    QCOMPARE(r.all("file").size(), 0);
-    QCOMPARE(r.all("metadatoValue").size(), 0);
-    QCOMPARE(r.all("folder").size(), 3); // classes always in full
+        // The upload answers with the class's index definitions, no values yet.
+        r = c.upload(11, content, path);
+        QCOMPARE(r.outcome(), "200/14");
+        QStringList defs;
+        for (const QDomElement &m : r.all("metadato")) {
+            defs << QStringList{m.attribute("idmetadato"), m.attribute("name"), m.attribute("type"),
+                                m.attribute("required"), m.attribute("tooltip"), m.text()}
+                        .join('|');
+        }
+        QCOMPARE(defs, (QStringList{"101|Numero|1|1|Numero del documento|", "102|Importo|2|1|Totale in euro|",
+                                    "103|Data|3|1|gg/mm/aaaa|", "104|Note|1|0||"}));
 
-    const QByteArray second = "seconda fattura\n";
-    QCOMPARE(c.upload(11, second, "/home/anna/fattura2.txt").status, "14");
-    QCOMPARE(c.conserve(sha1Hex(second), 11, goodValues("F-2")).status, "15");
-    const QList<QDomElement> newer = c.sync(cursor).all("file");
-    QCOMPARE(newer.size(), 1);
-    QCOMPARE(newer.first().attribute("hash"), sha1Hex(second));
-    QVERIFY(newer.first().attribute("tsupdate").toDouble() > asReal);
-}
+        r = c.conserve(hash, 11, goodValues("A&B <1>"));
+        QCOMPARE(r.outcome(), "200/15");
+        const QString token = r.token();
+        QVERIFY(!token.isEmpty());
+        QVERIFY(QRegularExpression("^\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}$")
+                    .match(r.body.firstChildElement("tsconserve").text())
+                    .hasMatch());
+        // Conserving the same content twice in one class is refused.
+        QCOMPARE(c.upload(11, content, "/home/anna/copia.txt").status, "13");
 
-void TestRefService::validationMessagesPerField()
-{
-    ServiceClient c(m_service.baseUrl());
-    c.login("anna", "Quaderno2026");
-    const QByteArray content = "documento da validare\n";
-    const QString hash = sha1Hex(content);
-    QCOMPARE(c.upload(11, content, "/home/anna/v.txt").status, "14");
+        r = c.sync("0.0");
+        QCOMPARE(r.status, "5");
+        const QDomElement file = r.where("file", "hash", hash).value(0);
+        QStringList attributes;
+        for (const char *name : {"token", "filename", "idfolder", "idbuckets", "username", "hash4k", "last_modified",
+                                 "computer_name"})
+            attributes << file.attribute(name);
+        QCOMPARE(attributes, (QStringList{token, path, "11", "P-ANNA", "anna", sha1Hex(content.left(4096)),
+                                          "06/12/2026 10:11:12", "postazione-test"}));
+        const QList<QDomElement> values = r.where("metadatoValue", "hash", hash);
+        QVERIFY(std::any_of(values.cbegin(), values.cend(), [](const QDomElement &v) {
+            return v.attribute("key") == "101" && v.attribute("value") == "A&B <1>";
+        }));
+        QCOMPARE(annaUsed(r).toLongLong(), usedBefore + content.size());
 
-    RestReply r = c.conserve(hash, 11, {{"101", "   "}, {"102", "dodici"}, {"103", "31/02/2024"}, {"999", "x"}});
-    QCOMPARE(r.outcome(), "500/20");
-    QCOMPARE(r.doc.elementsByTagName("validation").at(0).parentNode().nodeName(), "body");
-    QMap<QString, QString> messages;
-    for (const QDomElement &f : r.all("field"))
-        messages.insert(f.attribute("key"), f.attribute("message"));
-    QCOMPARE(messages.keys(), (QStringList{"101", "102", "103", "999"}));
-    QVERIFY(messages.value("101").contains("obbligatorio"));
-    QVERIFY(messages.value("102").contains("numero"));
-    QVERIFY(messages.value("103").contains("gg/mm/aaaa"));
+        // The cursor: the client keeps tsupdate as a real number and sends back its
+        // text; the stamp survives that round trip and only newer files come back.
+        const QString tsText = file.attribute("tsupdate");
+        const double asReal = tsText.toDouble();
+        QCOMPARE(QString::number(asReal, 'g', 17), tsText);
+        const QString cursor = QString::number(asReal, 'f', 1); // what SQLite's max() text gives: "N.0"
+        r = c.sync(cursor);
+        QCOMPARE(r.all("file").size(), 0);
+        QCOMPARE(r.all("metadatoValue").size(), 0);
+        QCOMPARE(r.all("folder").size(), 3); // classes always in full
 
-    // Dates must be real dates written dd/MM/yyyy; numbers may use Italian separators.
-    for (const char *date : {"1/2/2024", "2024-02-01", "29/02/2023"}) {
-        r = c.conserve(hash, 11, {{"101", "N"}, {"102", "-7,5"}, {"103", date}});
-        QVERIFY2(r.status == "20" && r.all("field").size() == 1, date);
+        const QByteArray second = "seconda fattura\n";
+        QCOMPARE(c.upload(11, second, "/home/anna/fattura2.txt").status, "14");
+        QCOMPARE(c.conserve(sha1Hex(second), 11, goodValues("F-2")).status, "15");
+        const QList<QDomElement> newer = c.sync(cursor).all("file");
+        QCOMPARE(newer.size(), 1);
+        QCOMPARE(newer.first().attribute("hash"), sha1Hex(second));
+        QVERIFY(newer.first().attribute("tsupdate").toDouble() > asReal);
     }
-    QCOMPARE(c.conserve(hash, 11, {{"101", "N"}, {"102", "-7,5"}, {"103", "31/12/2023"}}).status, "15");
-    // Once conserved, the upload is gone: a second conserve finds nothing to preserve.
-    QCOMPARE(c.conserve(hash, 11, goodValues()).status, "16");
-}
 
-void TestRefService::quotaIsEnforced()
-{
-    ServiceClient c(m_service.baseUrl());
-    RestReply r = c.login("anna", "Quaderno2026");
-    const qint64 free = r.where("bucket", "id", "P-ANNA").value(0).attribute("quota").toLongLong()
-                        - annaUsed(r).toLongLong();
-    QVERIFY(free > 10);
-    r = c.upload(11, QByteArray(int(free) + 1, 'x'), "/home/anna/grande.bin");
-    QCOMPARE(r.outcome(), "500/13");
-    QVERIFY(r.description.contains("Spazio insufficiente") && r.description.contains("Archivio di Anna"));
-    QVERIFY(QDir(m_service.dataDir() + "/tmp").isEmpty());
-    // Exactly the free space fits.
-    const QByteArray fits(int(free), 'y');
-    QCOMPARE(c.upload(11, fits, "/home/anna/giusto.bin").status, "14");
-    QCOMPARE(c.conserve(sha1Hex(fits), 11, goodValues()).status, "15");
-    const QDomElement bucket = c.sync("0.0").where("bucket", "id", "P-ANNA").value(0);
-    QCOMPARE(bucket.attribute("used"), bucket.attribute("quota"));
-    // A profile without quota takes anything.
-    QCOMPARE(c.upload(13, QByteArray(50000, 'z'), "/home/anna/libero.bin").status, "14");
-}
-
-void TestRefService::rectificationHistoryAndRestore()
-{
-    ServiceClient c(m_service.baseUrl());
-    c.login("anna", "Quaderno2026");
-    const QByteArray v1 = "contratto, prima stesura\n", v2 = "contratto, stesura corretta\n";
-    const QString h1 = sha1Hex(v1), h2 = sha1Hex(v2);
-    QCOMPARE(c.upload(13, v1, "/home/anna/contratto.txt").status, "14");
-    QCOMPARE(c.conserve(h1, 13, {{"105", "prima"}}).status, "15");
-
-    // Rectifying something that is not preserved is refused.
-    QCOMPARE(c.upload(13, v2, "/home/anna/contratto.txt", sha1Hex("mai conservato")).status, "26");
-    // The upload of the new version offers the replaced version's values.
-    RestReply r = c.upload(13, v2, "/home/anna/contratto-v2.txt", h1);
-    QCOMPARE(r.status, "14");
-    QCOMPARE(r.all("metadato").value(0).text(), "prima");
-    r = c.conserve(h2, 13, {{"105", "seconda"}}, h1);
-    QCOMPARE(r.outcome(), "200/25");
-    const QString token2 = r.token();
-    QVERIFY(!token2.isEmpty());
-
-    // Only the current version is synchronised.
-    r = c.sync("0.0");
-    QCOMPARE(r.where("file", "hash", h2).size(), 1);
-    QCOMPARE(r.where("file", "hash", h1).size(), 0);
-
-    // The history lists the chain, newest first, from either version.
-    for (const QString &h : {h1, h2}) {
-        r = c.onVersion("history", h, 13);
-        QCOMPARE(r.outcome(), "200/29");
-        const QList<QDomElement> versions = r.all("file");
-        QCOMPARE(versions.size(), 2);
-        QStringList newest;
-        for (const char *name : {"hash", "token", "filename", "filesize", "idfolders"})
-            newest << versions.at(0).attribute(name);
-        QCOMPARE(newest, (QStringList{h2, token2, "/home/anna/contratto-v2.txt", QString::number(v2.size()), "13"}));
-        QVERIFY(!versions.at(0).attribute("tsfiles").isEmpty());
-        QCOMPARE(versions.at(1).attribute("hash"), h1);
-    }
-    // A replaced version cannot be replaced again.
-    QCOMPARE(c.upload(13, "terza\n", "/home/anna/c3.txt", h1).status, "26");
-
-    // Restore serves any version's exact bytes.
-    for (const auto &[h, bytes] : {std::pair{h1, v1}, std::pair{h2, v2}}) {
-        r = c.onVersion("ripristina", h, 13);
-        QCOMPARE(r.http, 200);
-        QCOMPARE(r.raw, bytes);
-    }
-    QCOMPARE(c.onVersion("ripristina", sha1Hex("nulla"), 13).outcome(), "500/18");
-
-    // Rectifying with identical content is allowed and keeps one current version.
-    QCOMPARE(c.upload(13, v2, "/home/anna/contratto-v2.txt", h2).status, "14");
-    QCOMPARE(c.conserve(h2, 13, {{"105", "terza"}}, h2).status, "25");
-    QCOMPARE(c.onVersion("history", h2, 13).all("file").size(), 3);
-    QCOMPARE(c.sync("0.0").where("file", "hash", h2).size(), 1);
-}
-
-void TestRefService::exhibitionCodeIsOneTime()
-{
-    // The exhibition page escapes the file name and the index values it shows.
-    ServiceClient c(m_service.baseUrl());
-    c.login("anna", "Quaderno2026");
-    const QByteArray content = "verbale <riservato>\n";
-    QCOMPARE(c.upload(13, content, "/home/anna/../<script>alert(1)</script> & verbale.txt").status, "14");
-    RestReply r = c.conserve(sha1Hex(content), 13, {{"105", "<b>grassetto</b>"}});
-    QCOMPARE(r.status, "15");
-    const QString token = r.token();
-
-    r = c.action("getexhibitorconfig", {{"token", token}});
-    QCOMPARE(r.outcome(), "200/40");
-    const QString code =
-        r.body.firstChildElement("exhibitor").firstChildElement("unique_code").attribute("value");
-    QVERIFY(code.size() >= 16);
-
-    ServiceClient browser(m_service.baseUrl()); // no session cookie, like a web browser
-    r = browser.get("/kvshop/Exhibitor?unique_code=" + code);
-    QCOMPARE(r.http, 200);
-    const QString page = QString::fromUtf8(r.raw);
-    for (const QString &shown : {token, sha1Hex(content), QStringLiteral("Varie"),
-                                 QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt; &amp; verbale.txt"),
-                                 QStringLiteral("&lt;b&gt;grassetto&lt;/b&gt;")})
-        QVERIFY2(page.contains(shown), qPrintable(shown));
-    QVERIFY(!page.contains("<script>"));
-    const QRegularExpressionMatch link =
-        QRegularExpression("href=\"(/kvshop/Exhibitor/download\\?key=[0-9a-f]+)\"").match(page);
-    QVERIFY(link.hasMatch());
-    r = browser.get(link.captured(1));
-    QCOMPARE(r.http, 200);
-    QCOMPARE(r.raw, content);
-
-    // One use only.
-    r = browser.get("/kvshop/Exhibitor?unique_code=" + code);
-    QCOMPARE(r.http, 404);
-    QVERIFY(!QString::fromUtf8(r.raw).contains(token));
-    QCOMPARE(browser.get("/kvshop/Exhibitor?unique_code=").http, 404);
-    QCOMPARE(c.action("getexhibitorconfig", {{"token", "inesistente"}}).outcome(), "500/41");
-}
-
-void TestRefService::otherUsersFilesAreInvisible()
-{
-    ServiceClient anna(m_service.baseUrl()), bruno(m_service.baseUrl());
-    anna.login("anna", "Quaderno2026");
-    const QByteArray content = "solo di anna\n";
-    const QString hash = sha1Hex(content);
-    QCOMPARE(anna.upload(13, content, "/home/anna/privato.txt").status, "14");
-    RestReply r = anna.conserve(hash, 13, {});
-    QCOMPARE(r.status, "15");
-    const QString token = r.token();
-
-    r = bruno.login("bruno", "Lavagna2026");
-    QCOMPARE(r.status, "1");
-    QCOMPARE(r.all("file").size(), 0);
-    QCOMPARE(r.all("folder").size(), 1);
-    QCOMPARE(bruno.onVersion("ripristina", hash, 13).status, "18");
-    QCOMPARE(bruno.onVersion("history", hash, 13).status, "30");
-    QCOMPARE(bruno.action("getexhibitorconfig", {{"token", token}}).status, "41");
-    // Bruno cannot conserve into Anna's class, even with her upload pending there.
-    QCOMPARE(anna.upload(13, "in sospeso\n", "/x").status, "14");
-    QCOMPARE(bruno.conserve(sha1Hex("in sospeso\n"), 13, {}).status, "16");
-    QCOMPARE(anna.conserve(sha1Hex("in sospeso\n"), 13, {}).status, "15");
-}
-
-void TestRefService::racingConservesOfOneUpload()
-{
-    // Two sessions of the same user conserve the same upload at the same time:
-    // exactly one preservation may come out of it.
-    ServiceClient a(m_service.baseUrl()), b(m_service.baseUrl());
-    a.login("anna", "Quaderno2026");
-    b.login("anna", "Quaderno2026");
-    for (int round = 0; round < 10; ++round) {
-        const QByteArray content = "gara " + QByteArray::number(round) + '\n';
+    void validationMessagesPerField()
+    {
+        ServiceClient c(m_service.baseUrl());
+        c.login("anna", "Quaderno2026");
+        const QByteArray content = "documento da validare\n";
         const QString hash = sha1Hex(content);
-        QCOMPARE(a.upload(13, content, "/home/anna/gara.txt").status, "14");
-        const QByteArray xml = "<?xml version=\"1.0\"?><request><action>savevaluemetadati</action><hash>"
-                               + hash.toLatin1() + "</hash><folderid>13</folderid><computername>pc</computername></request>";
-        QNetworkReply *first = a.postAsync(xml);
-        QNetworkReply *second = b.postAsync(xml);
-        QStringList statuses = {a.finish(first).status, b.finish(second).status};
-        statuses.sort();
-        QCOMPARE(statuses, (QStringList{"15", "16"}));
-        QCOMPARE(a.sync("0.0").where("file", "hash", hash).size(), 1);
-    }
-}
+        QCOMPARE(c.upload(11, content, "/home/anna/v.txt").status, "14");
 
-void TestRefService::passwordRules()
-{
-    ServiceClient c(m_service.baseUrl());
-    QCOMPARE(c.login("bruno", "Lavagna2026").status, "1");
-    const auto change = [&c](const QString &oldPwd, const QString &newPwd, const QString &confirm = QString()) {
-        return c.action("changePWD", {{"newpwd", newPwd}, {"confirmpwd", confirm.isNull() ? newPwd : confirm},
-                                      {"oldpwd", oldPwd}});
-    };
-    const QList<QPair<const char *, const char *>> refused = {
-        {"Abc1", "da 8 a 20"},
-        {"Abcdefghij1234567890x", "da 8 a 20"},
-        {"abcdefghij", "un numero e una lettera"},
-        {"1234567890", "un numero e una lettera"},
-        {"xxBRUNO2026", "user-id"},
-        {"Paaassword1", "due caratteri uguali"},
-        {"Lavagna2026", "ultime 3"},
-    };
-    for (const auto &[password, reason] : refused) {
-        const RestReply r = change("Lavagna2026", password);
-        QCOMPARE(r.outcome(), "500/37");
-        QVERIFY2(r.description.contains(reason), qPrintable(QString::fromLatin1(password) + ": " + r.description));
-    }
-    QVERIFY(change("Sbagliata1", "Gessetto2026").description.contains("vecchia"));
-    QVERIFY(change("Lavagna2026", "Gessetto2026", "Gessetto2027").description.contains("non corrispondono"));
+        RestReply r = c.conserve(hash, 11, {{"101", "   "}, {"102", "dodici"}, {"103", "31/02/2024"}, {"999", "x"}});
+        QCOMPARE(r.outcome(), "500/20");
+        QCOMPARE(r.doc.elementsByTagName("validation").at(0).parentNode().nodeName(), "body");
+        QMap<QString, QString> messages;
+        for (const QDomElement &f : r.all("field"))
+            messages.insert(f.attribute("key"), f.attribute("message"));
+        QCOMPARE(messages.keys(), (QStringList{"101", "102", "103", "999"}));
+        QVERIFY(messages.value("101").contains("obbligatorio"));
+        QVERIFY(messages.value("102").contains("numero"));
+        QVERIFY(messages.value("103").contains("gg/mm/aaaa"));
 
-    // Markup and ampersands in a password travel escaped and are kept as typed.
-    QCOMPARE(change("Lavagna2026", "G&<ssetto26").outcome(), "200/38");
-    ServiceClient again(m_service.baseUrl());
-    QCOMPARE(again.login("bruno", "Lavagna2026").status, "0");
-    QCOMPARE(again.login("bruno", "G&<ssetto26").status, "1");
-    // Cycle through: the last three may not come back, the fourth may.
-    QCOMPARE(change("G&<ssetto26", "Cattedra2026").status, "38");
-    QCOMPARE(change("Cattedra2026", "Lavagna2026").status, "37");
-    QCOMPARE(change("Cattedra2026", "Banco2026x").status, "38");
-    QCOMPARE(change("Banco2026x", "Lavagna2026").status, "38");
-}
+        // Dates must be real dates written dd/MM/yyyy; numbers may use Italian separators.
+        for (const char *date : {"1/2/2024", "2024-02-01", "29/02/2023"}) {
+            r = c.conserve(hash, 11, {{"101", "N"}, {"102", "-7,5"}, {"103", date}});
+            QVERIFY2(r.status == "20" && r.all("field").size() == 1, date);
+        }
+        QCOMPARE(c.conserve(hash, 11, {{"101", "N"}, {"102", "-7,5"}, {"103", "31/12/2023"}}).status, "15");
+        // Once conserved, the upload is gone: a second conserve finds nothing to preserve.
+        QCOMPARE(c.conserve(hash, 11, goodValues()).status, "16");
+    }
+
+    void quotaIsEnforced()
+    {
+        ServiceClient c(m_service.baseUrl());
+        RestReply r = c.login("anna", "Quaderno2026");
+        const qint64 free = r.where("bucket", "id", "P-ANNA").value(0).attribute("quota").toLongLong()
+                            - annaUsed(r).toLongLong();
+        QVERIFY(free > 10);
+        r = c.upload(11, QByteArray(int(free) + 1, 'x'), "/home/anna/grande.bin");
+        QCOMPARE(r.outcome(), "500/13");
+        QVERIFY(r.description.contains("Spazio insufficiente") && r.description.contains("Archivio di Anna"));
+        QVERIFY(QDir(m_service.dataDir() + "/tmp").isEmpty());
+        // Exactly the free space fits.
+        const QByteArray fits(int(free), 'y');
+        QCOMPARE(c.upload(11, fits, "/home/anna/giusto.bin").status, "14");
+        QCOMPARE(c.conserve(sha1Hex(fits), 11, goodValues()).status, "15");
+        const QDomElement bucket = c.sync("0.0").where("bucket", "id", "P-ANNA").value(0);
+        QCOMPARE(bucket.attribute("used"), bucket.attribute("quota"));
+        // A profile without quota takes anything.
+        QCOMPARE(c.upload(13, QByteArray(50000, 'z'), "/home/anna/libero.bin").status, "14");
+    }
+
+    void rectificationHistoryAndRestore()
+    {
+        ServiceClient c(m_service.baseUrl());
+        c.login("anna", "Quaderno2026");
+        const QByteArray v1 = "contratto, prima stesura\n", v2 = "contratto, stesura corretta\n";
+        const QString h1 = sha1Hex(v1), h2 = sha1Hex(v2);
+        QCOMPARE(c.upload(13, v1, "/home/anna/contratto.txt").status, "14");
+        QCOMPARE(c.conserve(h1, 13, {{"105", "prima"}}).status, "15");
+
+        // Rectifying something that is not preserved is refused.
+        QCOMPARE(c.upload(13, v2, "/home/anna/contratto.txt", sha1Hex("mai conservato")).status, "26");
+        // The upload of the new version offers the replaced version's values.
+        RestReply r = c.upload(13, v2, "/home/anna/contratto-v2.txt", h1);
+        QCOMPARE(r.status, "14");
+        QCOMPARE(r.all("metadato").value(0).text(), "prima");
+        r = c.conserve(h2, 13, {{"105", "seconda"}}, h1);
+        QCOMPARE(r.outcome(), "200/25");
+        const QString token2 = r.token();
+        QVERIFY(!token2.isEmpty());
+
+        // Only the current version is synchronised.
+        r = c.sync("0.0");
+        QCOMPARE(r.where("file", "hash", h2).size(), 1);
+        QCOMPARE(r.where("file", "hash", h1).size(), 0);
+
+        // The history lists the chain, newest first, from either version.
+        for (const QString &h : {h1, h2}) {
+            r = c.onVersion("history", h, 13);
+            QCOMPARE(r.outcome(), "200/29");
+            const QList<QDomElement> versions = r.all("file");
+            QCOMPARE(versions.size(), 2);
+            QStringList newest;
+            for (const char *name : {"hash", "token", "filename", "filesize", "idfolders"})
+                newest << versions.at(0).attribute(name);
+            QCOMPARE(newest, (QStringList{h2, token2, "/home/anna/contratto-v2.txt", QString::number(v2.size()), "13"}));
+            QVERIFY(!versions.at(0).attribute("tsfiles").isEmpty());
+            QCOMPARE(versions.at(1).attribute("hash"), h1);
+        }
+        // A replaced version cannot be replaced again.
+        QCOMPARE(c.upload(13, "terza\n", "/home/anna/c3.txt", h1).status, "26");
+
+        // Restore serves any version's exact bytes.
+        for (const auto &[h, bytes] : {std::pair{h1, v1}, std::pair{h2, v2}}) {
+            r = c.onVersion("ripristina", h, 13);
+            QCOMPARE(r.http, 200);
+            QCOMPARE(r.raw, bytes);
+        }
+        QCOMPARE(c.onVersion("ripristina", sha1Hex("nulla"), 13).outcome(), "500/18");
+
+        // Rectifying with identical content is allowed and keeps one current version.
+        QCOMPARE(c.upload(13, v2, "/home/anna/contratto-v2.txt", h2).status, "14");
+        QCOMPARE(c.conserve(h2, 13, {{"105", "terza"}}, h2).status, "25");
+        QCOMPARE(c.onVersion("history", h2, 13).all("file").size(), 3);
+        QCOMPARE(c.sync("0.0").where("file", "hash", h2).size(), 1);
+    }
+
+    void exhibitionCodeIsOneTime()
+    {
+        // The exhibition page escapes the file name and the index values it shows.
+        ServiceClient c(m_service.baseUrl());
+        c.login("anna", "Quaderno2026");
+        const QByteArray content = "verbale <riservato>\n";
+        QCOMPARE(c.upload(13, content, "/home/anna/../<script>alert(1)</script> & verbale.txt").status, "14");
+        RestReply r = c.conserve(sha1Hex(content), 13, {{"105", "<b>grassetto</b>"}});
+        QCOMPARE(r.status, "15");
+        const QString token = r.token();
+
+        r = c.action("getexhibitorconfig", {{"token", token}});
+        QCOMPARE(r.outcome(), "200/40");
+        const QString code =
+            r.body.firstChildElement("exhibitor").firstChildElement("unique_code").attribute("value");
+        QVERIFY(code.size() >= 16);
+
+        ServiceClient browser(m_service.baseUrl()); // no session cookie, like a web browser
+        r = browser.get("/kvshop/Exhibitor?unique_code=" + code);
+        QCOMPARE(r.http, 200);
+        const QString page = QString::fromUtf8(r.raw);
+        for (const QString &shown : {token, sha1Hex(content), QStringLiteral("Varie"),
+                                     QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt; &amp; verbale.txt"),
+                                     QStringLiteral("&lt;b&gt;grassetto&lt;/b&gt;")})
+            QVERIFY2(page.contains(shown), qPrintable(shown));
+        QVERIFY(!page.contains("<script>"));
+        const QRegularExpressionMatch link =
+            QRegularExpression("href=\"(/kvshop/Exhibitor/download\\?key=[0-9a-f]+)\"").match(page);
+        QVERIFY(link.hasMatch());
+        r = browser.get(link.captured(1));
+        QCOMPARE(r.http, 200);
+        QCOMPARE(r.raw, content);
+
+        // One use only (also checked through the windows); no code, no page.
+        QCOMPARE(browser.get("/kvshop/Exhibitor?unique_code=" + code).http, 404);
+        QCOMPARE(browser.get("/kvshop/Exhibitor?unique_code=").http, 404);
+        QCOMPARE(c.action("getexhibitorconfig", {{"token", "inesistente"}}).outcome(), "500/41");
+    }
+
+    void otherUsersFilesAreInvisible()
+    {
+        ServiceClient anna(m_service.baseUrl()), bruno(m_service.baseUrl());
+        anna.login("anna", "Quaderno2026");
+        const QByteArray content = "solo di anna\n";
+        const QString hash = sha1Hex(content);
+        QCOMPARE(anna.upload(13, content, "/home/anna/privato.txt").status, "14");
+        RestReply r = anna.conserve(hash, 13, {});
+        QCOMPARE(r.status, "15");
+        const QString token = r.token();
+
+        r = bruno.login("bruno", "Lavagna2026");
+        QCOMPARE(r.status, "1");
+        QCOMPARE(r.all("file").size(), 0);
+        QCOMPARE(r.all("folder").size(), 1);
+        QCOMPARE(bruno.onVersion("ripristina", hash, 13).status, "18");
+        QCOMPARE(bruno.onVersion("history", hash, 13).status, "30");
+        QCOMPARE(bruno.action("getexhibitorconfig", {{"token", token}}).status, "41");
+        // Bruno cannot conserve into Anna's class, even with her upload pending there.
+        QCOMPARE(anna.upload(13, "in sospeso\n", "/x").status, "14");
+        QCOMPARE(bruno.conserve(sha1Hex("in sospeso\n"), 13, {}).status, "16");
+        QCOMPARE(anna.conserve(sha1Hex("in sospeso\n"), 13, {}).status, "15");
+    }
+
+    void racingConservesOfOneUpload()
+    {
+        // Two sessions of the same user conserve the same upload at the same time:
+        // exactly one preservation may come out of it.
+        ServiceClient a(m_service.baseUrl()), b(m_service.baseUrl());
+        a.login("anna", "Quaderno2026");
+        b.login("anna", "Quaderno2026");
+        for (int round = 0; round < 10; ++round) {
+            const QByteArray content = "gara " + QByteArray::number(round) + '\n';
+            const QString hash = sha1Hex(content);
+            QCOMPARE(a.upload(13, content, "/home/anna/gara.txt").status, "14");
+            const QByteArray xml = "<?xml version=\"1.0\"?><request><action>savevaluemetadati</action><hash>"
+                                   + hash.toLatin1()
+                                   + "</hash><folderid>13</folderid><computername>pc</computername></request>";
+            QNetworkReply *first = a.postAsync(xml);
+            QNetworkReply *second = b.postAsync(xml);
+            QStringList statuses = {a.finish(first).status, b.finish(second).status};
+            statuses.sort();
+            QCOMPARE(statuses, (QStringList{"15", "16"}));
+            QCOMPARE(a.sync("0.0").where("file", "hash", hash).size(), 1);
+        }
+    }
+
+    void passwordRules()
+    {
+        ServiceClient c(m_service.baseUrl());
+        QCOMPARE(c.login("bruno", "Lavagna2026").status, "1");
+        const auto change = [&c](const QString &oldPwd, const QString &newPwd, const QString &confirm = QString()) {
+            return c.action("changePWD", {{"newpwd", newPwd}, {"confirmpwd", confirm.isNull() ? newPwd : confirm},
+                                          {"oldpwd", oldPwd}});
+        };
+        const QList<QPair<const char *, const char *>> refused = {
+            {"Abc1", "da 8 a 20"},
+            {"Abcdefghij1234567890x", "da 8 a 20"},
+            {"abcdefghij", "un numero e una lettera"},
+            {"1234567890", "un numero e una lettera"},
+            {"xxBRUNO2026", "user-id"},
+            {"Paaassword1", "due caratteri uguali"},
+            {"Lavagna2026", "ultime 3"},
+        };
+        for (const auto &[password, reason] : refused) {
+            const RestReply r = change("Lavagna2026", password);
+            QCOMPARE(r.outcome(), "500/37");
+            QVERIFY2(r.description.contains(reason), qPrintable(QString::fromLatin1(password) + ": " + r.description));
+        }
+        QVERIFY(change("Sbagliata1", "Gessetto2026").description.contains("vecchia"));
+        QVERIFY(change("Lavagna2026", "Gessetto2026", "Gessetto2027").description.contains("non corrispondono"));
+
+        // Markup and ampersands in a password travel escaped and are kept as typed.
+        QCOMPARE(change("Lavagna2026", "G&<ssetto26").outcome(), "200/38");
+        ServiceClient again(m_service.baseUrl());
+        QCOMPARE(again.login("bruno", "Lavagna2026").status, "0");
+        QCOMPARE(again.login("bruno", "G&<ssetto26").status, "1");
+        // Cycle through: the last three may not come back, the fourth may.
+        QCOMPARE(change("G&<ssetto26", "Cattedra2026").status, "38");
+        QCOMPARE(change("Cattedra2026", "Lavagna2026").status, "37");
+        QCOMPARE(change("Cattedra2026", "Banco2026x").status, "38");
+        QCOMPARE(change("Banco2026x", "Lavagna2026").status, "38");
+    }
+};
 
 TAVREL_TEST_MAIN(TestRefService)
 #include "tst_refservice.moc"

@@ -82,7 +82,8 @@ public:
         for (const auto &f : fields)
             xml += QStringLiteral("<%1>%2</%1>").arg(f.first, f.second.toHtmlEscaped());
         for (const auto &v : indexValues)
-            xml += QStringLiteral("<metadato key=\"%1\" value=\"%2\"/>").arg(v.first.toHtmlEscaped(), v.second.toHtmlEscaped());
+            xml += QStringLiteral("<metadato key=\"%1\" value=\"%2\"/>")
+                       .arg(v.first.toHtmlEscaped(), v.second.toHtmlEscaped());
         return post((xml + QStringLiteral("</request>")).toUtf8());
     }
 
@@ -96,7 +97,10 @@ public:
                                                 {QStringLiteral("platform"), QStringLiteral("lin")}});
     }
 
-    RestReply sync(const QString &cursor) { return action(QStringLiteral("syncfolder"), {{QStringLiteral("codesync"), cursor}}); }
+    RestReply sync(const QString &cursor)
+    {
+        return action(QStringLiteral("syncfolder"), {{QStringLiteral("codesync"), cursor}});
+    }
 
     // "history" or "ripristina" of the version `hash` in class `folder`.
     RestReply onVersion(const QString &actionName, const QString &hash, int folder)

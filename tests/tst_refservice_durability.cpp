@@ -85,7 +85,8 @@ QByteArray multipartHead(const QByteArray &cookie, const QString &hash, qint64 f
         + "</hashfile></request>";
     const QByteArray parts = "--" + boundary + "\r\nContent-Type: text/xml;charset=UTF-8\r\n"
                              "Content-Disposition: form-data; name=\"xml\"\r\n\r\n" + xml + "\r\n--" + boundary
-        + "\r\nContent-Type: application/octet-stream\r\nContent-Disposition: form-data; name=\"/home/anna/big.bin\"\r\n\r\n";
+        + "\r\nContent-Type: application/octet-stream\r\n"
+          "Content-Disposition: form-data; name=\"/home/anna/big.bin\"\r\n\r\n";
     *tail = "\r\n--" + boundary + "--\r\n";
     return "POST /kvshop/RestService HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie
         + "\r\nContent-Type: multipart/form-data;boundary=" + boundary + "\r\nContent-Length: "
@@ -99,305 +100,298 @@ class TestRefServiceDurability : public QObject
     Q_OBJECT
 
 private slots:
-    void idleSessionsExpire();
-    void testHooksAndCleanStop();
-    void hooksNeedTheSwitch();
-    void minimumVersionAndUpdatePackage();
-    void crashLosesNothingAcknowledged();
-    void brokenUploadsLeaveNothing();
-    void neverPreservedUploadsAreForgotten();
-    void servesHttpsWithCertificate();
-    void badSeedsAreRefused();
-};
-
-void TestRefServiceDurability::idleSessionsExpire()
-{
-    RefServiceFixture service(Seed);
-    QVERIFY2(service.start({"--session-idle", "2"}), qPrintable(service.errorString()));
-    ServiceClient c(service.baseUrl());
-    QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
-    // Activity keeps the session alive past the idle time...
-    QElapsedTimer alive;
-    alive.start();
-    while (alive.elapsed() < 2600) {
-        QTest::qWait(600);
+    void idleSessionsExpire()
+    {
+        RefServiceFixture service(Seed);
+        QVERIFY2(service.start({"--session-idle", "2"}), qPrintable(service.errorString()));
+        ServiceClient c(service.baseUrl());
+        QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
+        // Activity keeps the session alive past the idle time...
+        QElapsedTimer alive;
+        alive.start();
+        while (alive.elapsed() < 2600) {
+            QTest::qWait(600);
+            QCOMPARE(c.sync("0.0").status, "5");
+        }
+        // ...idleness ends it.
+        QTest::qWait(2500);
+        const RestReply r = c.sync("0.0");
+        QCOMPARE(r.outcome(), "500/19");
+        QVERIFY(!r.description.isEmpty());
+        QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
         QCOMPARE(c.sync("0.0").status, "5");
     }
-    // ...idleness ends it.
-    QTest::qWait(2500);
-    const RestReply r = c.sync("0.0");
-    QCOMPARE(r.outcome(), "500/19");
-    QVERIFY(!r.description.isEmpty());
-    QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
-    QCOMPARE(c.sync("0.0").status, "5");
-}
 
-void TestRefServiceDurability::testHooksAndCleanStop()
-{
-    RefServiceFixture service(Seed);
-    QVERIFY2(service.start(), qPrintable(service.errorString()));
-    ServiceClient c(service.baseUrl());
-    QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
+    void testHooksAndCleanStop()
+    {
+        RefServiceFixture service(Seed);
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+        ServiceClient c(service.baseUrl());
+        QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
 
-    QVERIFY2(service.expireSessions(), qPrintable(service.errorString()));
-    QCOMPARE(c.sync("0.0").status, "19");
-    QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
+        QVERIFY2(service.expireSessions(), qPrintable(service.errorString()));
+        QCOMPARE(c.sync("0.0").status, "19");
+        QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
 
-    QVERIFY(service.demandUpdate(true));
-    RestReply r = c.sync("0.0");
-    QCOMPARE(r.outcome(), "500/31");
-    QVERIFY(r.description.contains("aggiornare"));
-    QCOMPARE(c.login("anna", "Quaderno2026").status, "31");
-    QVERIFY(service.demandUpdate(false));
-    QCOMPARE(c.sync("0.0").status, "5");
+        QVERIFY(service.demandUpdate(true));
+        RestReply r = c.sync("0.0");
+        QCOMPARE(r.outcome(), "500/31");
+        QVERIFY(r.description.contains("aggiornare"));
+        QCOMPARE(c.login("anna", "Quaderno2026").status, "31");
+        QVERIFY(service.demandUpdate(false));
+        QCOMPARE(c.sync("0.0").status, "5");
 
-    // fail-next: once, for that action only, and the action is not carried out.
-    QVERIFY(service.failNext("uploadfile", "13", "Guasto & simulato"));
-    QCOMPARE(c.sync("0.0").status, "5");
-    const QByteArray content = "caricamento con guasto\n";
-    r = c.upload(13, content, "/home/anna/g.txt");
-    QCOMPARE(r.outcome(), "500/13");
-    QCOMPARE(r.description, "Guasto & simulato");
-    QCOMPARE(conserveInVarie(c, content).status, "16");
-    QCOMPARE(c.upload(13, content, "/home/anna/g.txt").status, "14");
-    QVERIFY(service.failNext("savevaluemetadati", "20", "Indici rifiutati"));
-    r = conserveInVarie(c, content);
-    QCOMPARE(r.status, "20");
-    QCOMPARE(r.all("validation").size(), 1);
-    QCOMPARE(conserveInVarie(c, content).status, "15");
+        // fail-next: once, for that action only, and the action is not carried out.
+        QVERIFY(service.failNext("uploadfile", "13", "Guasto & simulato"));
+        QCOMPARE(c.sync("0.0").status, "5");
+        const QByteArray content = "caricamento con guasto\n";
+        r = c.upload(13, content, "/home/anna/g.txt");
+        QCOMPARE(r.outcome(), "500/13");
+        QCOMPARE(r.description, "Guasto & simulato");
+        QCOMPARE(conserveInVarie(c, content).status, "16");
+        QCOMPARE(c.upload(13, content, "/home/anna/g.txt").status, "14");
+        QVERIFY(service.failNext("savevaluemetadati", "20", "Indici rifiutati"));
+        r = conserveInVarie(c, content);
+        QCOMPARE(r.status, "20");
+        QCOMPARE(r.all("validation").size(), 1);
+        QCOMPARE(conserveInVarie(c, content).status, "15");
 
-    // delay-next: the next request only.
-    QVERIFY(service.delayNext(2500));
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(c.sync("0.0").status, "5");
-    QVERIFY2(t.elapsed() >= 2500, qPrintable(QString::number(t.elapsed())));
-    t.restart();
-    QCOMPARE(c.sync("0.0").status, "5");
-    QVERIFY2(t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
-    QVERIFY(!service.failNext(QString(), "13", QString()));
-    QVERIFY(!service.delayNext(-5));
+        // delay-next: the next request only.
+        QVERIFY(service.delayNext(2500));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(c.sync("0.0").status, "5");
+        QVERIFY2(t.elapsed() >= 2500, qPrintable(QString::number(t.elapsed())));
+        t.restart();
+        QCOMPARE(c.sync("0.0").status, "5");
+        QVERIFY2(t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!service.failNext(QString(), "13", QString()));
+        QVERIFY(!service.delayNext(-5));
 
-    // SIGTERM ends the service with 0; it comes back on the same port.
-    const int port = service.port();
-    QVERIFY(service.stop());
-    QVERIFY(service.restart());
-    QCOMPARE(service.port(), port);
-    QCOMPARE(ServiceClient(service.baseUrl()).get("/kvshop/Help/").http, 200);
-}
-
-void TestRefServiceDurability::hooksNeedTheSwitch()
-{
-    // Started by hand without --test-hooks: the hooks do not exist.
-    QTemporaryDir data;
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    launch(p, data.path(), {"--seed", Seed});
-    QVERIFY(p.waitForReadyRead(30000));
-    const QByteArray line = p.readLine().trimmed();
-    QVERIFY(line.startsWith("listening on 127.0.0.1:"));
-    const int port = line.mid(line.lastIndexOf(':') + 1).toInt();
-    const QByteArray reply = rawExchange(port, "POST /kvshop/TestHooks/expire-sessions HTTP/1.1\r\nHost: x\r\n"
-                                               "Content-Length: 0\r\nConnection: close\r\n\r\n");
-    QVERIFY2(reply.startsWith("HTTP/1.1 404"), reply.constData());
-    // A second service on the same data directory refuses to start.
-    QProcess second;
-    launch(second, data.path());
-    QVERIFY(second.waitForFinished(30000));
-    QVERIFY(second.exitCode() != 0);
-    QVERIFY(second.readAllStandardOutput().isEmpty());
-    QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains("già usata"));
-    // The first one is untouched.
-    QVERIFY(rawExchange(port, "GET /kvshop/Help/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n").startsWith("HTTP/1.1 200"));
-    p.terminate();
-    QVERIFY(p.waitForFinished(10000));
-    QCOMPARE(p.exitCode(), 0);
-}
-
-void TestRefServiceDurability::minimumVersionAndUpdatePackage()
-{
-    QTemporaryDir dir;
-    QFile package(dir.filePath("tavrellite-9.0.0.zip"));
-    const QByteArray bytes = "PK\x03\x04 contenuto del pacchetto";
-    QVERIFY(package.open(QIODevice::WriteOnly) && package.write(bytes) == bytes.size());
-    package.close();
-
-    RefServiceFixture service(Seed);
-    QVERIFY2(service.start({"--min-version", "1.10.0", "--update-package", package.fileName()}),
-             qPrintable(service.errorString()));
-    ServiceClient c(service.baseUrl());
-    const RestReply r = c.login("anna", "Quaderno2026", "0.0", "1.2.1");
-    QCOMPARE(r.outcome(), "500/31");
-    QVERIFY(r.description.contains("1.10.0"));
-    QCOMPARE(c.login("anna", "Quaderno2026", "0.0", "1.10.0").status, "1");
-    QCOMPARE(c.get("/kvshop/UpdateService?platform=lin").http, 200);
-    QCOMPARE(c.get("/kvshop/UpdateService?platform=lin").raw, bytes);
-    QCOMPARE(c.get("/kvshop/UpdateService?platform=win").http, 404);
-
-    // Without a package file the service offers a small built-in ZIP archive.
-    RefServiceFixture plain(Seed);
-    QVERIFY(plain.start());
-    const RestReply zip = ServiceClient(plain.baseUrl()).get("/kvshop/UpdateService?platform=lin");
-    QCOMPARE(zip.http, 200);
-    QVERIFY(zip.raw.startsWith("PK\x03\x04") && zip.raw.contains("LEGGIMI.txt"));
-}
-
-void TestRefServiceDurability::crashLosesNothingAcknowledged()
-{
-    RefServiceFixture service(Seed);
-    QVERIFY2(service.start(), qPrintable(service.errorString()));
-    ServiceClient c(service.baseUrl());
-    const QByteArray cookie = c.login("anna", "Quaderno2026").header("set-cookie").split(';').first();
-
-    QMap<QString, QByteArray> preserved; // token -> content
-    for (int i = 0; i < 5; ++i) {
-        const QByteArray content = "documento " + QByteArray::number(i) + ' ' + QByteArray(1000 * (i + 1), char('a' + i));
-        QCOMPARE(c.upload(13, content, QStringLiteral("/home/anna/doc%1.txt").arg(i)).status, "14");
-        const RestReply r = conserveInVarie(c, content);
-        QCOMPARE(r.status, "15");
-        preserved.insert(r.token(), content);
+        // SIGTERM ends the service with 0; it comes back on the same port.
+        const int port = service.port();
+        QVERIFY(service.stop());
+        QVERIFY(service.restart());
+        QCOMPARE(service.port(), port);
+        QCOMPARE(ServiceClient(service.baseUrl()).get("/kvshop/Help/").http, 200);
     }
-    // One more upload acknowledged but not yet conserved, and one cut in the middle.
-    const QByteArray pending = "caricato ma non conservato\n";
-    QCOMPARE(c.upload(13, pending, "/home/anna/pending.txt").status, "14");
-    const QByteArray big(2 * 1024 * 1024, 'q');
-    QByteArray tail;
-    QTcpSocket cut;
-    cut.connectToHost("127.0.0.1", quint16(service.port()));
-    QVERIFY(cut.waitForConnected(5000));
-    cut.write(multipartHead(cookie, sha1Hex(big), big.size(), &tail) + big.left(big.size() / 2));
-    QVERIFY(cut.waitForBytesWritten(5000));
-    QTest::qWait(300);
 
-    service.kill9();
-    QVERIFY2(service.restart(), qPrintable(service.errorString()));
-    QCOMPARE(filesIn(service.dataDir() + "/tmp"), 0);
-    QCOMPARE(badBlobs(service.dataDir()), QStringList());
-
-    c.setBase(service.baseUrl());
-    const RestReply login = c.login("anna", "Quaderno2026");
-    QCOMPARE(login.status, "1");
-    for (auto it = preserved.cbegin(); it != preserved.cend(); ++it) {
-        QCOMPARE(login.where("file", "token", it.key()).value(0).attribute("hash"), sha1Hex(it.value()));
-        const RestReply r = c.onVersion("ripristina", sha1Hex(it.value()), 13);
-        QCOMPARE(r.http, 200);
-        QCOMPARE(r.raw, it.value());
-    }
-    // The acknowledged upload survived too and can still be conserved; the
-    // interrupted one never became a blob.
-    QCOMPARE(conserveInVarie(c, pending).status, "15");
-    QVERIFY(!blobExists(service, big));
-}
-
-void TestRefServiceDurability::brokenUploadsLeaveNothing()
-{
-    RefServiceFixture service(Seed);
-    QVERIFY2(service.start(), qPrintable(service.errorString()));
-    ServiceClient c(service.baseUrl());
-    const QByteArray cookie = c.login("anna", "Quaderno2026").header("set-cookie").split(';').first();
-    const QByteArray content(300000, 'k');
-    QByteArray tail;
-    const QByteArray head = multipartHead(cookie, sha1Hex(content), content.size(), &tail);
-
-    // The closing boundary is missing although the declared length is honoured.
-    QByteArray reply = rawExchange(service.port(), head + content + QByteArray(tail.size(), 'x'));
-    QVERIFY2(reply.contains("<statusnumber>13</statusnumber>"), reply.left(400).constData());
-    // The client goes away in the middle of the file.
-    rawExchange(service.port(), head + content.left(1000), 0, true);
-    QTest::qWait(300);
-    // A session cookie that is not a session.
-    reply = rawExchange(service.port(), QByteArray(head).replace(cookie, "TAVRELSESSION=0123456789abcdef") + content + tail);
-    QVERIFY2(reply.contains("<statusnumber>19</statusnumber>"), reply.left(400).constData());
-
-    QCOMPARE(filesIn(service.dataDir() + "/tmp"), 0);
-    QVERIFY(!blobExists(service, content));
-    // The same upload done properly still works afterwards.
-    reply = rawExchange(service.port(), head + content + tail);
-    QVERIFY2(reply.contains("<statusnumber>14</statusnumber>"), reply.left(400).constData());
-    QCOMPARE(badBlobs(service.dataDir()), QStringList());
-}
-
-void TestRefServiceDurability::neverPreservedUploadsAreForgotten()
-{
-    RefServiceFixture service(Seed);
-    QVERIFY2(service.start({"--upload-keep", "2"}), qPrintable(service.errorString()));
-    ServiceClient c(service.baseUrl());
-    QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
-    const QByteArray abandoned("lasciato a metà"), preserved("conservato davvero"), resumed("ripreso più tardi");
-    QCOMPARE(c.upload(13, abandoned, "/home/anna/a.txt").status, "14");
-    QCOMPARE(c.upload(13, resumed, "/home/anna/r.txt").status, "14");
-    QCOMPARE(c.upload(13, preserved, "/home/anna/p.txt").status, "14");
-    QCOMPARE(conserveInVarie(c, preserved).status, "15");
-    QTest::qWait(1500);
-    // Sending the same content again counts as a fresh upload.
-    QCOMPARE(c.upload(13, resumed, "/home/anna/r.txt").status, "14");
-    QTest::qWait(1700);
-    // The next upload finds the abandoned one past its time.
-    QCOMPARE(c.upload(13, QByteArray("nuovo"), "/home/anna/n.txt").status, "14");
-    QVERIFY(!blobExists(service, abandoned));
-    QVERIFY(blobExists(service, resumed) && blobExists(service, preserved));
-    QCOMPARE(conserveInVarie(c, abandoned).status, "16");
-    QCOMPARE(conserveInVarie(c, resumed).status, "15");
-    QCOMPARE(c.onVersion("ripristina", sha1Hex(preserved), 13).raw, preserved);
-    // Uploaded again, the abandoned file can be preserved.
-    QCOMPARE(c.upload(13, abandoned, "/home/anna/a.txt").status, "14");
-    QCOMPARE(conserveInVarie(c, abandoned).status, "15");
-}
-
-void TestRefServiceDurability::servesHttpsWithCertificate()
-{
-    QTemporaryDir dir;
-    const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
-    QProcess openssl;
-    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days",
-                              "1", "-subj", "/CN=127.0.0.1"});
-    if (!openssl.waitForStarted(5000))
-        QSKIP("the openssl command is not installed (scripts/install-deps.sh installs it)");
-    QVERIFY(openssl.waitForFinished(60000));
-    QCOMPARE(openssl.exitCode(), 0);
-
-    RefServiceFixture service(Seed);
-    QVERIFY2(service.start({"--tls-cert", cert, "--tls-key", key}), qPrintable(service.errorString()));
-    ServiceClient c(QStringLiteral("https://127.0.0.1:%1").arg(service.port()));
-    c.acceptAnyCertificate();
-    QCOMPARE(c.get("/kvshop/Help/").http, 200);
-    const RestReply r = c.login("anna", "Quaderno2026");
-    QCOMPARE(r.status, "1");
-    QVERIFY(r.header("set-cookie").contains("Secure"));
-    QCOMPARE(c.sync("0.0").status, "5");
-    // Plain HTTP gets no service on a TLS port.
-    QVERIFY(ServiceClient(service.baseUrl()).get("/kvshop/Help/").http != 200);
-    // A certificate without its key is refused at start.
-    RefServiceFixture broken(Seed);
-    QVERIFY(!broken.start({"--tls-cert", cert}));
-}
-
-void TestRefServiceDurability::badSeedsAreRefused()
-{
-    QTemporaryDir dir;
-    const QList<QPair<const char *, QByteArray>> seeds = {
-        {"not json", "{ \"users\": ["},
-        {"no users", "{ \"users\": [] }"},
-        {"no password", "{ \"users\": [ { \"username\": \"x\" } ] }"},
-        {"document in another user's class",
-         "{ \"users\": [ { \"username\": \"a\", \"password\": \"p\", \"buckets\": [ { \"id\": \"A\", \"folders\": "
-         "[ { \"id\": 1, \"name\": \"C\" } ] } ] }, { \"username\": \"b\", \"password\": \"p\", \"documents\": "
-         "[ { \"folder\": 1, \"filename\": \"f\", \"content\": \"x\" } ] } ] }"},
-    };
-    for (const auto &[name, json] : seeds) {
-        QFile f(dir.filePath(QString::fromLatin1(name).replace(' ', '_')));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(json) == json.size());
-        f.close();
+    void hooksNeedTheSwitch()
+    {
+        // Started by hand without --test-hooks: the hooks do not exist.
         QTemporaryDir data;
         QProcess p;
-        launch(p, data.path(), {"--seed", f.fileName()});
-        QVERIFY(p.waitForFinished(30000));
-        QVERIFY2(p.exitCode() != 0, name);
-        QVERIFY2(p.readAllStandardOutput().isEmpty(), name); // never said it was listening
-        const QString error = QString::fromLocal8Bit(p.readAllStandardError());
-        QVERIFY2(error.contains("seed"), qPrintable(error));
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        launch(p, data.path(), {"--seed", Seed});
+        QVERIFY(p.waitForReadyRead(30000));
+        const QByteArray line = p.readLine().trimmed();
+        QVERIFY(line.startsWith("listening on 127.0.0.1:"));
+        const int port = line.mid(line.lastIndexOf(':') + 1).toInt();
+        const QByteArray reply = rawExchange(port, "POST /kvshop/TestHooks/expire-sessions HTTP/1.1\r\nHost: x\r\n"
+                                                   "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        QVERIFY2(reply.startsWith("HTTP/1.1 404"), reply.constData());
+        // A second service on the same data directory refuses to start.
+        QProcess second;
+        launch(second, data.path());
+        QVERIFY(second.waitForFinished(30000));
+        QVERIFY(second.exitCode() != 0);
+        QVERIFY(second.readAllStandardOutput().isEmpty());
+        QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains("già usata"));
+        // The first one is untouched.
+        QVERIFY(rawExchange(port, "GET /kvshop/Help/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                    .startsWith("HTTP/1.1 200"));
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
     }
-}
+
+    void minimumVersionAndUpdatePackage()
+    {
+        QTemporaryDir dir;
+        QFile package(dir.filePath("tavrellite-9.0.0.zip"));
+        const QByteArray bytes = "PK\x03\x04 contenuto del pacchetto";
+        QVERIFY(package.open(QIODevice::WriteOnly) && package.write(bytes) == bytes.size());
+        package.close();
+
+        RefServiceFixture service(Seed);
+        QVERIFY2(service.start({"--min-version", "1.10.0", "--update-package", package.fileName()}),
+                 qPrintable(service.errorString()));
+        ServiceClient c(service.baseUrl());
+        const RestReply r = c.login("anna", "Quaderno2026", "0.0", "1.2.1");
+        QCOMPARE(r.outcome(), "500/31");
+        QVERIFY(r.description.contains("1.10.0"));
+        QCOMPARE(c.login("anna", "Quaderno2026", "0.0", "1.10.0").status, "1");
+        QCOMPARE(c.get("/kvshop/UpdateService?platform=lin").http, 200);
+        QCOMPARE(c.get("/kvshop/UpdateService?platform=lin").raw, bytes);
+        QCOMPARE(c.get("/kvshop/UpdateService?platform=win").http, 404);
+
+        // Without a package file the service offers a small built-in ZIP archive.
+        RefServiceFixture plain(Seed);
+        QVERIFY(plain.start());
+        const RestReply zip = ServiceClient(plain.baseUrl()).get("/kvshop/UpdateService?platform=lin");
+        QCOMPARE(zip.http, 200);
+        QVERIFY(zip.raw.startsWith("PK\x03\x04") && zip.raw.contains("LEGGIMI.txt"));
+    }
+
+    void crashLosesNothingAcknowledged()
+    {
+        RefServiceFixture service(Seed);
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+        ServiceClient c(service.baseUrl());
+        const QByteArray cookie = c.login("anna", "Quaderno2026").header("set-cookie").split(';').first();
+
+        QMap<QString, QByteArray> preserved; // token -> content
+        for (int i = 0; i < 5; ++i) {
+            const QByteArray content = "documento " + QByteArray::number(i) + ' '
+                                       + QByteArray(1000 * (i + 1), char('a' + i));
+            QCOMPARE(c.upload(13, content, QStringLiteral("/home/anna/doc%1.txt").arg(i)).status, "14");
+            const RestReply r = conserveInVarie(c, content);
+            QCOMPARE(r.status, "15");
+            preserved.insert(r.token(), content);
+        }
+        // One more upload acknowledged but not yet conserved, and one cut in the middle.
+        const QByteArray pending = "caricato ma non conservato\n";
+        QCOMPARE(c.upload(13, pending, "/home/anna/pending.txt").status, "14");
+        const QByteArray big(2 * 1024 * 1024, 'q');
+        QByteArray tail;
+        QTcpSocket cut;
+        cut.connectToHost("127.0.0.1", quint16(service.port()));
+        QVERIFY(cut.waitForConnected(5000));
+        cut.write(multipartHead(cookie, sha1Hex(big), big.size(), &tail) + big.left(big.size() / 2));
+        QVERIFY(cut.waitForBytesWritten(5000));
+        QTest::qWait(300);
+
+        service.kill9();
+        QVERIFY2(service.restart(), qPrintable(service.errorString()));
+        QCOMPARE(filesIn(service.dataDir() + "/tmp"), 0);
+        QCOMPARE(badBlobs(service.dataDir()), QStringList());
+
+        c.setBase(service.baseUrl());
+        const RestReply login = c.login("anna", "Quaderno2026");
+        QCOMPARE(login.status, "1");
+        for (auto it = preserved.cbegin(); it != preserved.cend(); ++it) {
+            QCOMPARE(login.where("file", "token", it.key()).value(0).attribute("hash"), sha1Hex(it.value()));
+            const RestReply r = c.onVersion("ripristina", sha1Hex(it.value()), 13);
+            QCOMPARE(r.http, 200);
+            QCOMPARE(r.raw, it.value());
+        }
+        // The acknowledged upload survived too and can still be conserved; the
+        // interrupted one never became a blob.
+        QCOMPARE(conserveInVarie(c, pending).status, "15");
+        QVERIFY(!blobExists(service, big));
+    }
+
+    void brokenUploadsLeaveNothing()
+    {
+        RefServiceFixture service(Seed);
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+        ServiceClient c(service.baseUrl());
+        const QByteArray cookie = c.login("anna", "Quaderno2026").header("set-cookie").split(';').first();
+        const QByteArray content(300000, 'k');
+        QByteArray tail;
+        const QByteArray head = multipartHead(cookie, sha1Hex(content), content.size(), &tail);
+
+        // The closing boundary is missing although the declared length is honoured.
+        QByteArray reply = rawExchange(service.port(), head + content + QByteArray(tail.size(), 'x'));
+        QVERIFY2(reply.contains("<statusnumber>13</statusnumber>"), reply.left(400).constData());
+        // The client goes away in the middle of the file.
+        rawExchange(service.port(), head + content.left(1000), 0, true);
+        QTest::qWait(300);
+        // A session cookie that is not a session.
+        const QByteArray forged = QByteArray(head).replace(cookie, "TAVRELSESSION=0123456789abcdef");
+        reply = rawExchange(service.port(), forged + content + tail);
+        QVERIFY2(reply.contains("<statusnumber>19</statusnumber>"), reply.left(400).constData());
+
+        QCOMPARE(filesIn(service.dataDir() + "/tmp"), 0);
+        QVERIFY(!blobExists(service, content));
+        // The same upload done properly still works afterwards.
+        reply = rawExchange(service.port(), head + content + tail);
+        QVERIFY2(reply.contains("<statusnumber>14</statusnumber>"), reply.left(400).constData());
+        QCOMPARE(badBlobs(service.dataDir()), QStringList());
+    }
+
+    void neverPreservedUploadsAreForgotten()
+    {
+        RefServiceFixture service(Seed);
+        QVERIFY2(service.start({"--upload-keep", "2"}), qPrintable(service.errorString()));
+        ServiceClient c(service.baseUrl());
+        QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
+        const QByteArray abandoned("lasciato a metà"), preserved("conservato davvero"), resumed("ripreso più tardi");
+        QCOMPARE(c.upload(13, abandoned, "/home/anna/a.txt").status, "14");
+        QCOMPARE(c.upload(13, resumed, "/home/anna/r.txt").status, "14");
+        QCOMPARE(c.upload(13, preserved, "/home/anna/p.txt").status, "14");
+        QCOMPARE(conserveInVarie(c, preserved).status, "15");
+        QTest::qWait(1500);
+        // Sending the same content again counts as a fresh upload.
+        QCOMPARE(c.upload(13, resumed, "/home/anna/r.txt").status, "14");
+        QTest::qWait(1700);
+        // The next upload finds the abandoned one past its time.
+        QCOMPARE(c.upload(13, QByteArray("nuovo"), "/home/anna/n.txt").status, "14");
+        QVERIFY(!blobExists(service, abandoned));
+        QVERIFY(blobExists(service, resumed) && blobExists(service, preserved));
+        QCOMPARE(conserveInVarie(c, abandoned).status, "16");
+        QCOMPARE(conserveInVarie(c, resumed).status, "15");
+        QCOMPARE(c.onVersion("ripristina", sha1Hex(preserved), 13).raw, preserved);
+        // Uploaded again, the abandoned file can be preserved.
+        QCOMPARE(c.upload(13, abandoned, "/home/anna/a.txt").status, "14");
+        QCOMPARE(conserveInVarie(c, abandoned).status, "15");
+    }
+
+    void servesHttpsWithCertificate()
+    {
+        QTemporaryDir dir;
+        const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
+        QProcess openssl;
+        openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days",
+                                  "1", "-subj", "/CN=127.0.0.1"});
+        if (!openssl.waitForStarted(5000))
+            QSKIP("the openssl command is not installed (scripts/install-deps.sh installs it)");
+        QVERIFY(openssl.waitForFinished(60000));
+        QCOMPARE(openssl.exitCode(), 0);
+
+        RefServiceFixture service(Seed);
+        QVERIFY2(service.start({"--tls-cert", cert, "--tls-key", key}), qPrintable(service.errorString()));
+        ServiceClient c(QStringLiteral("https://127.0.0.1:%1").arg(service.port()));
+        c.acceptAnyCertificate();
+        QCOMPARE(c.get("/kvshop/Help/").http, 200);
+        const RestReply r = c.login("anna", "Quaderno2026");
+        QCOMPARE(r.status, "1");
+        QVERIFY(r.header("set-cookie").contains("Secure"));
+        QCOMPARE(c.sync("0.0").status, "5");
+        // Plain HTTP gets no service on a TLS port.
+        QVERIFY(ServiceClient(service.baseUrl()).get("/kvshop/Help/").http != 200);
+        // A certificate without its key is refused at start.
+        RefServiceFixture broken(Seed);
+        QVERIFY(!broken.start({"--tls-cert", cert}));
+    }
+
+    void badSeedsAreRefused()
+    {
+        QTemporaryDir dir;
+        const QList<QPair<const char *, QByteArray>> seeds = {
+            {"not json", "{ \"users\": ["},
+            {"no users", "{ \"users\": [] }"},
+            {"no password", "{ \"users\": [ { \"username\": \"x\" } ] }"},
+            {"document in another user's class",
+             "{ \"users\": [ { \"username\": \"a\", \"password\": \"p\", \"buckets\": [ { \"id\": \"A\", \"folders\": "
+             "[ { \"id\": 1, \"name\": \"C\" } ] } ] }, { \"username\": \"b\", \"password\": \"p\", \"documents\": "
+             "[ { \"folder\": 1, \"filename\": \"f\", \"content\": \"x\" } ] } ] }"},
+        };
+        for (const auto &[name, json] : seeds) {
+            QFile f(dir.filePath(QString::fromLatin1(name).replace(' ', '_')));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(json) == json.size());
+            f.close();
+            QTemporaryDir data;
+            QProcess p;
+            launch(p, data.path(), {"--seed", f.fileName()});
+            QVERIFY(p.waitForFinished(30000));
+            QVERIFY2(p.exitCode() != 0, name);
+            QVERIFY2(p.readAllStandardOutput().isEmpty(), name); // never said it was listening
+            const QString error = QString::fromLocal8Bit(p.readAllStandardError());
+            QVERIFY2(error.contains("seed"), qPrintable(error));
+        }
+    }
+};
 
 TAVREL_TEST_MAIN(TestRefServiceDurability)
 #include "tst_refservice_durability.moc"

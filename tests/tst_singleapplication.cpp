@@ -1,3 +1,7 @@
+// The single-instance guard: its names, the byte frames between instances,
+// the running instance's server, later starts, and what a dead or foreign
+// instance may leave in the way.
+
 #include "app/instancelock.h"
 #include "app/singleapplication.h"
 #include "app/singleapplication_p.h"
@@ -7,8 +11,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QSharedMemory>
 #include <QMutex>
+#include <QSharedMemory>
+#include <QtEndian>
 #include <QRegularExpression>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -28,27 +33,17 @@ namespace {
 
 QByteArray be32(quint32 value)
 {
-    QByteArray out(4, '\0');
-    out[0] = char(value >> 24);
-    out[1] = char(value >> 16);
-    out[2] = char(value >> 8);
-    out[3] = char(value);
-    return out;
+    value = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char *>(&value), 4);
 }
 
-// The frame of `text`, spelled out byte by byte.
+// The frame of `text`, spelled out byte by byte: the length of what follows,
+// then the string as the UTF-16 byte count (0xFFFFFFFF for null) and big-endian units.
 QByteArray frameOf(const QString &text)
 {
-    QByteArray body;
-    if (text.isNull()) {
-        body = be32(0xFFFFFFFFu);
-    } else {
-        body = be32(quint32(text.size() * 2));
-        for (QChar c : text) {
-            body.append(char(c.unicode() >> 8));
-            body.append(char(c.unicode() & 0xFF));
-        }
-    }
+    QByteArray body = be32(text.isNull() ? 0xFFFFFFFFu : quint32(text.size() * 2));
+    for (QChar c : text)
+        body += be32(c.unicode()).right(2);
     return be32(quint32(body.size())) + body;
 }
 
@@ -93,6 +88,11 @@ QString socketNameOf(const QString &key)
 {
     return SingleApplicationPrivate::socketNameFor(SingleApplicationPrivate::cleanKey(key),
                                                   SingleApplicationPrivate::loginName());
+}
+
+ThreadedLocalServer *serverOf(const QString &key)
+{
+    return SingleApplicationPrivate::serverFor(socketNameOf(key));
 }
 
 // Connects to the guard served in this process and consumes its greeting. The
@@ -194,26 +194,21 @@ private slots:
         SingleApplication guard(given);
         QCOMPARE(guard.key(), expected);
         QVERIFY(!guard.isRunning());
-        QVERIFY(SingleApplicationPrivate::serverFor(socketNameOf(given)));
+        QVERIFY(serverOf(given));
     }
 
-    void keyDefaultsToApplicationName()
+    void defaultKeyAndSocketName()
     {
         const QString saved = QCoreApplication::applicationName();
-        QCoreApplication::setApplicationName(QStringLiteral("Tavrel Lite/prova"));
+        QCoreApplication::setApplicationName("Tavrel Lite/prova");
         SingleApplication guard;
         QCoreApplication::setApplicationName(saved);
-        QCOMPARE(guard.key(), QStringLiteral("TavrelLiteprova"));
-    }
+        QCOMPARE(guard.key(), "TavrelLiteprova");
 
-    void socketNameCarriesTheLoginName()
-    {
-        QCOMPARE(SingleApplicationPrivate::socketNameFor("ABC", "root"), QStringLiteral("_sa_ABC_726f6f74"));
-        // A Latin-1 login name is hexed through its UTF-8 bytes.
-        QCOMPARE(SingleApplicationPrivate::socketNameFor("K", QString::fromLatin1("jos\xe9")),
-                 QStringLiteral("_sa_K_6a6f73c3a9"));
-        QCOMPARE(SingleApplicationPrivate::socketNameFor("K", QString()), QStringLiteral("_sa_K_"));
-
+        // The socket name carries the login name, hexed through its UTF-8 bytes.
+        QCOMPARE(SingleApplicationPrivate::socketNameFor("ABC", "root"), "_sa_ABC_726f6f74");
+        QCOMPARE(SingleApplicationPrivate::socketNameFor("K", QString::fromLatin1("jos\xe9")), "_sa_K_6a6f73c3a9");
+        QCOMPARE(SingleApplicationPrivate::socketNameFor("K", QString()), "_sa_K_");
         const struct passwd *me = ::getpwuid(::getuid());
         QVERIFY(me);
         QCOMPARE(SingleApplicationPrivate::loginName(), QString::fromLatin1(me->pw_name));
@@ -222,16 +217,15 @@ private slots:
     void everyUserGetsAnInstanceOfTheirOwn()
     {
         LoginNameScope restore;
-        SingleApplicationPrivate::setLoginName(QStringLiteral("anna"));
-        SingleApplication anna(QStringLiteral("Utenti"));
-        const QString annaName = socketNameOf(QStringLiteral("Utenti"));
-        SingleApplicationPrivate::setLoginName(QStringLiteral("bruno"));
-        SingleApplication bruno(QStringLiteral("Utenti"));
-        const QString brunoName = socketNameOf(QStringLiteral("Utenti"));
+        SingleApplicationPrivate::setLoginName("anna");
+        SingleApplication anna("Utenti");
+        const QString annaName = socketNameOf("Utenti");
+        SingleApplicationPrivate::setLoginName("bruno");
+        SingleApplication bruno("Utenti");
+        const QString brunoName = socketNameOf("Utenti");
 
         QVERIFY(annaName != brunoName);
-        QVERIFY(!anna.isRunning());
-        QVERIFY(!bruno.isRunning());
+        QVERIFY(!anna.isRunning() && !bruno.isRunning());
         ThreadedLocalServer *annaServer = SingleApplicationPrivate::serverFor(annaName);
         ThreadedLocalServer *brunoServer = SingleApplicationPrivate::serverFor(brunoName);
         QVERIFY(annaServer && brunoServer && annaServer != brunoServer);
@@ -239,8 +233,7 @@ private slots:
 
         // Each user has a marker segment of their own.
         QSharedMemory annaMarker(annaName), brunoMarker(brunoName);
-        QVERIFY(annaMarker.attach(QSharedMemory::ReadOnly));
-        QVERIFY(brunoMarker.attach(QSharedMemory::ReadOnly));
+        QVERIFY(annaMarker.attach(QSharedMemory::ReadOnly) && brunoMarker.attach(QSharedMemory::ReadOnly));
         QVERIFY(annaMarker.nativeKey() != brunoMarker.nativeKey());
         QCOMPARE(annaMarker.size(), 1);
 
@@ -248,11 +241,10 @@ private slots:
         QSignalSpy annaSpy(&anna, &SingleApplication::messageReceived);
         QSignalSpy brunoSpy(&bruno, &SingleApplication::messageReceived);
         QLocalSocket client;
-        SingleApplicationPrivate::setLoginName(QStringLiteral("bruno"));
-        QVERIFY(connectAndGreet(client, QStringLiteral("Utenti")));
-        client.write(frameOf(QStringLiteral("per bruno")));
+        QVERIFY(connectAndGreet(client, "Utenti"));
+        client.write(frameOf("per bruno"));
         QTRY_COMPARE(brunoSpy.count(), 1);
-        QCOMPARE(brunoSpy.at(0).at(0).toString(), QStringLiteral("per bruno"));
+        QCOMPARE(brunoSpy.at(0).at(0).toString(), "per bruno");
         QCOMPARE(annaSpy.count(), 0);
     }
 
@@ -264,7 +256,7 @@ private slots:
         QTest::newRow("null") << QString() << QByteArray::fromHex("00000004ffffffff");
         QTest::newRow("text") << QStringLiteral("ok") << QByteArray::fromHex("0000000800000004006f006b");
         QTest::newRow("non-ASCII and surrogate pair")
-            << QString::fromUtf8("è€\xF0\x9F\x98\x80") << frameOf(QString::fromUtf8("è€\xF0\x9F\x98\x80"));
+            << QString::fromUtf8("è€\xF0\x9F\x98\x80") << QByteArray::fromHex("0000000c0000000800e820acd83dde00");
     }
     void wireFramesAreExact()
     {
@@ -287,12 +279,11 @@ private slots:
     {
         // Every piece comes within a read slice, the whole frame takes longer.
         SocketPair pair;
-        const QByteArray frame = frameOf(QStringLiteral("a pezzi"));
+        const QByteArray frame = frameOf("a pezzi");
         std::thread writer([&] {
             for (int i = 0; i < frame.size(); i += 4) {
                 ::usleep(100 * 1000);
-                const QByteArray piece = frame.mid(i, 4);
-                if (::write(pair.raw, piece.constData(), size_t(piece.size())) != piece.size())
+                if (::write(pair.raw, frame.constData() + i, size_t(qMin(4, int(frame.size()) - i))) <= 0)
                     return;
             }
         });
@@ -300,7 +291,7 @@ private slots:
         const QString read = readMessage(&pair.socket, &ok);
         writer.join();
         QVERIFY(ok);
-        QCOMPARE(read, QStringLiteral("a pezzi"));
+        QCOMPARE(read, "a pezzi");
     }
 
     void brokenFramesAreNotAccepted_data()
@@ -324,77 +315,78 @@ private slots:
         bool ok = true;
         readMessage(&pair.socket, &ok);
         QVERIFY(!ok);
-        QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= minMs && clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     }
 
     void serverGreetsAndAcknowledgesWithTheKey()
     {
-        SingleApplication guard(QStringLiteral("Saluto-1"));
+        SingleApplication guard("Saluto-1");
         QVERIFY(!guard.isRunning());
+        // The socket is in this user's temporary directory, closed to everyone else.
+        const QFileInfo info(serverOf("Saluto-1")->fullServerName());
+        QCOMPARE(info.absolutePath(), QDir(QDir::tempPath()).absolutePath());
+        QCOMPARE(info.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                                       | QFile::WriteOther | QFile::ExeOther),
+                 QFile::Permissions());
+
         QSignalSpy spy(&guard, &SingleApplication::messageReceived);
         bool inGuiThread = false;
         connect(&guard, &SingleApplication::messageReceived, this,
                 [&] { inGuiThread = QThread::currentThread() == thread(); });
-
         QLocalSocket client;
-        QVERIFY(connectAndGreet(client, QStringLiteral("Saluto-1")));
-        const QByteArray ack = frameOf(QStringLiteral("Saluto1"));
-
+        QVERIFY(connectAndGreet(client, "Saluto-1"));
+        const QByteArray ack = frameOf("Saluto1");
         client.write(QByteArray::fromHex("0000000400000000"));
         QTRY_COMPARE(client.bytesAvailable(), qint64(ack.size()));
         QCOMPARE(client.readAll(), ack);
         QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral(""));
+        QCOMPARE(spy.at(0).at(0).toString(), "");
         QVERIFY(inGuiThread);
 
         // The connection stays open for more messages, each acknowledged.
-        client.write(frameOf(QStringLiteral("ancora")) + frameOf(QStringLiteral("e poi")));
+        client.write(frameOf("ancora") + frameOf("e poi"));
         QTRY_COMPARE(client.bytesAvailable(), qint64(2 * ack.size()));
         QCOMPARE(client.readAll(), ack + ack);
         QTRY_COMPARE(spy.count(), 3);
-        QCOMPARE(spy.at(1).at(0).toString(), QStringLiteral("ancora"));
-        QCOMPARE(spy.at(2).at(0).toString(), QStringLiteral("e poi"));
+        QCOMPARE(spy.at(1).at(0).toString(), "ancora");
+        QCOMPARE(spy.at(2).at(0).toString(), "e poi");
     }
 
     void guardsWithTheSameKeyShareOneServer()
     {
-        auto first = std::make_unique<SingleApplication>(QStringLiteral("Condiviso"));
-        SingleApplication second(QStringLiteral("Condiviso"));
-        QVERIFY(!first->isRunning());
-        QVERIFY(!second.isRunning());
-        QVERIFY(!SingleApplication::isRunning(QStringLiteral("Condiviso")));
-        QVERIFY(!second.sendMessage(QStringLiteral("a nessuno")));
-        const QString name = socketNameOf(QStringLiteral("Condiviso"));
+        auto first = std::make_unique<SingleApplication>("Condiviso");
+        SingleApplication second("Condiviso");
+        QVERIFY(!first->isRunning() && !second.isRunning());
+        QVERIFY(!SingleApplication::isRunning("Condiviso"));
+        QVERIFY(!second.sendMessage("a nessuno"));
         const auto servers = qApp->findChildren<ThreadedLocalServer *>();
         QCOMPARE(std::count_if(servers.cbegin(), servers.cend(),
-                               [&](ThreadedLocalServer *s) { return s->serverName() == name; }),
+                               [](ThreadedLocalServer *s) { return s->serverName() == socketNameOf("Condiviso"); }),
                  1);
 
         QSignalSpy firstSpy(first.get(), &SingleApplication::messageReceived);
         QSignalSpy secondSpy(&second, &SingleApplication::messageReceived);
         QLocalSocket client;
-        QVERIFY(connectAndGreet(client, QStringLiteral("Condiviso")));
-        client.write(frameOf(QStringLiteral("ciao")));
+        QVERIFY(connectAndGreet(client, "Condiviso"));
+        client.write(frameOf("ciao"));
         QTRY_COMPARE(firstSpy.count(), 1);
         QTRY_COMPARE(secondSpy.count(), 1);
-        QCOMPARE(secondSpy.at(0).at(0).toString(), QStringLiteral("ciao"));
+        QCOMPARE(secondSpy.at(0).at(0).toString(), "ciao");
 
         // The server belongs to the application, not to the guard that made it.
         first.reset();
-        client.write(frameOf(QStringLiteral("di nuovo")));
+        client.write(frameOf("di nuovo"));
         QTRY_COMPARE(secondSpy.count(), 2);
-        QCOMPARE(secondSpy.at(1).at(0).toString(), QStringLiteral("di nuovo"));
+        QCOMPARE(secondSpy.at(1).at(0).toString(), "di nuovo");
     }
 
-    void incompleteFrameIsDroppedWithoutAcknowledgement()
+    void brokenOrSilentConnectionsAreClosed()
     {
-        SingleApplication guard(QStringLiteral("Parziale"));
+        // 40 bytes announced, 10 sent: dropped without acknowledgement, after the read slice.
+        SingleApplication guard("Parziale");
         QSignalSpy spy(&guard, &SingleApplication::messageReceived);
         QLocalSocket client;
-        QVERIFY(connectAndGreet(client, QStringLiteral("Parziale")));
-
-        // 40 bytes announced, 10 sent.
+        QVERIFY(connectAndGreet(client, "Parziale"));
         client.write(QByteArray::fromHex("00000028000000240061006200630064"));
         QVERIFY(client.waitForBytesWritten(500));
         QElapsedTimer clock;
@@ -404,76 +396,58 @@ private slots:
         QCOMPARE(client.bytesAvailable(), qint64(0));
         QTest::qWait(100);
         QCOMPARE(spy.count(), 0);
-
         // The server goes on serving other connections.
         QLocalSocket next;
-        QVERIFY(connectAndGreet(next, QStringLiteral("Parziale")));
-        next.write(frameOf(QStringLiteral("intero")));
+        QVERIFY(connectAndGreet(next, "Parziale"));
+        next.write(frameOf("intero"));
         QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("intero"));
-    }
+        QCOMPARE(spy.at(0).at(0).toString(), "intero");
 
-    void silentClientDoesNotHoldAThread()
-    {
+        // A client that says nothing does not hold a thread past the idle limit.
         const int saved = LocalThread::idleTimeout();
         LocalThread::setIdleTimeout(300);
-        SingleApplication guard(QStringLiteral("Silenzio"));
-        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(socketNameOf(QStringLiteral("Silenzio")));
-        QVERIFY(server);
-        QLocalSocket client;
-        const bool greeted = connectAndGreet(client, QStringLiteral("Silenzio"));
+        SingleApplication quiet("Silenzio");
+        QLocalSocket silent;
+        const bool greeted = connectAndGreet(silent, "Silenzio");
         LocalThread::setIdleTimeout(saved);
         QVERIFY(greeted);
-        QCOMPARE(server->findChildren<LocalThread *>().size(), 1);
-
-        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
-        QTRY_VERIFY(server->findChildren<LocalThread *>().isEmpty());
-    }
-
-    void socketIsForThisUserOnly()
-    {
-        SingleApplication guard(QStringLiteral("Permessi"));
-        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(socketNameOf(QStringLiteral("Permessi")));
-        QVERIFY(server);
-        const QFileInfo info(server->fullServerName());
-        QCOMPARE(info.absolutePath(), QDir(QDir::tempPath()).absolutePath());
-        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-                                          | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-        QCOMPARE(info.permissions() & others, QFile::Permissions());
+        QCOMPARE(serverOf("Silenzio")->findChildren<LocalThread *>().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QLocalSocket::UnconnectedState, 3000);
+        QTRY_VERIFY(serverOf("Silenzio")->findChildren<LocalThread *>().isEmpty());
     }
 
     void laterStartSendsAndChecksTheKey()
     {
-        const QString name = socketNameOf(QStringLiteral("Cliente"));
+        const QString name = socketNameOf("Cliente");
         HeldLock lock(name);
         const int savedIdle = LocalThread::idleTimeout();
         {
-            ServerThread running(QStringLiteral("Cliente"), name);
+            ServerThread running("Cliente", name);
             QVERIFY(running.startListening());
-            SingleApplication guard(QStringLiteral("Cliente"));
+            SingleApplication guard("Cliente");
             QVERIFY(guard.isRunning());
             LocalThread::setIdleTimeout(300);
-            const bool first = guard.sendMessage(QStringLiteral("uno"), 500);
+            const bool first = guard.sendMessage("uno", 500);
             LocalThread::setIdleTimeout(savedIdle);
             QVERIFY(first);
-            QTRY_COMPARE(running.messages(), QStringList{QStringLiteral("uno")});
+            QTRY_COMPARE(running.messages(), QStringList{"uno"});
 
             // The running instance has meanwhile closed the idle connection
             // this guard kept (unnoticed: no event loop ran meanwhile). The
             // next send goes through on a new one.
             QThread::msleep(800);
-            QVERIFY(guard.sendMessage(QStringLiteral("due"), 500));
-            QTRY_COMPARE(running.messages(), (QStringList{QStringLiteral("uno"), QStringLiteral("due")}));
-            QVERIFY(SingleApplication::sendMessage(QStringLiteral("Cliente"), QStringLiteral("tre"), 500));
+            QVERIFY(guard.sendMessage("due", 500));
+            QTRY_COMPARE(running.messages(), (QStringList{"uno", "due"}));
+            QVERIFY(SingleApplication::sendMessage("Cliente", "tre", 500));
             QTRY_COMPARE(running.messages().size(), 3);
         }
         {
             // Another program listening under the name greets with another key.
-            ServerThread impostor(QStringLiteral("Altro"), name);
+            ServerThread impostor("Altro", name);
             QVERIFY(impostor.startListening());
             QElapsedTimer clock;
             clock.start();
-            QVERIFY(!SingleApplication::sendMessage(QStringLiteral("Cliente"), QStringLiteral("quattro"), 500));
+            QVERIFY(!SingleApplication::sendMessage("Cliente", "quattro", 500));
             QVERIFY(clock.elapsed() < 2500);
             QTest::qWait(100);
             QVERIFY(impostor.messages().isEmpty());
@@ -482,13 +456,12 @@ private slots:
 
     void closingTheServerEndsItsConnections()
     {
-        auto server = std::make_unique<ThreadedLocalServer>(QStringLiteral("Chiusura"), nullptr);
-        QVERIFY(server->listen(QStringLiteral("chiusura")));
+        auto server = std::make_unique<ThreadedLocalServer>("Chiusura", nullptr);
+        QVERIFY(server->listen("chiusura"));
         QLocalSocket client;
-        client.connectToServer(QStringLiteral("chiusura"));
-        QTRY_COMPARE(client.bytesAvailable(), qint64(frameOf(QStringLiteral("Chiusura")).size()));
+        client.connectToServer("chiusura");
+        QTRY_COMPARE(client.bytesAvailable(), qint64(frameOf("Chiusura").size()));
         QCOMPARE(server->findChildren<LocalThread *>().size(), 1);
-
         QElapsedTimer clock;
         clock.start();
         server.reset(); // must not destroy a running connection thread
@@ -496,11 +469,10 @@ private slots:
         QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
     }
 
-    void leftoverSocketFileIsTakenOver()
+    void leftoversWithAFreeLockDoNotCount()
     {
         // A socket file left by an instance that died (its lock is free).
-        const QString name = socketNameOf(QStringLiteral("Avanzo"));
-        const QByteArray path = QFile::encodeName(QDir::tempPath() + QLatin1Char('/') + name);
+        const QByteArray path = QFile::encodeName(QDir::tempPath() + '/' + socketNameOf("Avanzo"));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         struct sockaddr_un address = {};
         address.sun_family = AF_UNIX;
@@ -509,30 +481,20 @@ private slots:
         ::close(fd);
         QVERIFY(QFileInfo::exists(QFile::decodeName(path)));
 
-        SingleApplication guard(QStringLiteral("Avanzo"));
-        QVERIFY(!guard.isRunning());
-        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(name);
-        QVERIFY(server && server->isListening());
-        QLocalSocket client;
-        QVERIFY(connectAndGreet(client, QStringLiteral("Avanzo")));
-    }
-
-    void segmentInTheWayDoesNotLockTheUserOut()
-    {
         // A segment under the marker's key that no instance of ours holds (a
-        // colliding key of another program, still attached): with the lock
-        // free this start is the instance, and it serves without a marker.
-        const QString name = socketNameOf(QStringLiteral("Intralcio"));
-        QSharedMemory other(name);
+        // colliding key of another program, still attached): this start is the
+        // instance, and it serves without a marker.
+        QSharedMemory other(socketNameOf("Intralcio"));
         QVERIFY(other.create(1, QSharedMemory::ReadWrite));
-
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("continuing without the marker"));
-        SingleApplication guard(QStringLiteral("Intralcio"));
-        QVERIFY(!guard.isRunning());
-        ThreadedLocalServer *server = SingleApplicationPrivate::serverFor(name);
-        QVERIFY(server && server->isListening());
-        QLocalSocket client;
-        QVERIFY(connectAndGreet(client, QStringLiteral("Intralcio")));
+
+        for (const char *key : {"Avanzo", "Intralcio"}) {
+            SingleApplication guard(key);
+            QVERIFY2(!guard.isRunning(), key);
+            QVERIFY2(serverOf(key) && serverOf(key)->isListening(), key);
+            QLocalSocket client;
+            QVERIFY2(connectAndGreet(client, key), key);
+        }
     }
 
     void liveLockHolderCountsAsRunning()
@@ -540,10 +502,10 @@ private slots:
         // Another live process holds the instance lock (its server not up yet,
         // or too busy to answer): this start is the second one, and its send
         // gives up within the time-outs.
-        const QString name = socketNameOf(QStringLiteral("Occupato"));
+        const QString name = socketNameOf("Occupato");
         {
             HeldLock lock(name);
-            SingleApplication guard(QStringLiteral("Occupato"));
+            SingleApplication guard("Occupato");
             QVERIFY(guard.isRunning());
             QVERIFY(!SingleApplicationPrivate::serverFor(name));
             QElapsedTimer clock;
@@ -551,9 +513,8 @@ private slots:
             QVERIFY(!guard.sendMessage(QString()));
             QVERIFY(clock.elapsed() < 2500);
         }
-
         // Once the holder is gone the next start is the instance.
-        SingleApplication guard(QStringLiteral("Occupato"));
+        SingleApplication guard("Occupato");
         QVERIFY(!guard.isRunning());
         QVERIFY(SingleApplicationPrivate::serverFor(name));
     }
