@@ -15,7 +15,6 @@
 #include "tst_refservice_client.h"
 
 #include <QFile>
-#include <QHttpMultiPart>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -132,19 +131,9 @@ class TestKVWConn : public QObject
     // The two-part upload into class 21, answered with "14" after some progress.
     void upload(KVWConn &conn, const QByteArray &content, const QString &name)
     {
-        auto *multi = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        QHttpPart xml;
-        xml.setHeader(QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"xml\""));
-        xml.setBody(request("uploadfile", QStringLiteral("<idfolder>21</idfolder><hashfile>%1</hashfile>")
-                                              .arg(sha1Hex(content))).toUtf8());
-        QHttpPart file;
-        file.setRawHeader("Content-Disposition", "form-data; name=\"" + name.toUtf8() + "\"");
-        file.setBody(content);
-        multi->append(xml);
-        multi->append(file);
         QSignalSpy done(&conn, &KVWConn::commandSuccessful);
         QSignalSpy progress(&conn, &KVWConn::avanzamentoUpload);
-        conn.postSession(multi);
+        conn.postSession(ServiceClient::uploadParts(21, content, name));
         QVERIFY(waitFor(done));
         QCOMPARE(status(done, 0), "14");
         QVERIFY(progress.count() >= 1);

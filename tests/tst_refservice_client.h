@@ -28,7 +28,7 @@ struct RestReply
     QHash<QByteArray, QByteArray> headers; // names in lower case
     QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
     QString outcome() const { return QString::number(http) + QLatin1Char('/') + status; } // e.g. "500/19"
-    QString token() const { return body.firstChildElement(QStringLiteral("token")).text(); }
+    QString token() const { return body.firstChildElement("token").text(); }
     QList<QDomElement> all(const QString &tag) const
     {
         QList<QDomElement> out;
@@ -69,84 +69,83 @@ public:
     // Starts a post without waiting; finish() waits for it.
     QNetworkReply *postAsync(const QByteArray &xml)
     {
-        QNetworkRequest request(QUrl(m_base + QStringLiteral("/kvshop/RestService")));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
+        QNetworkRequest request(QUrl(m_base + "/kvshop/RestService"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "text/xml;charset=UTF-8");
         return m_nam.post(request, xml);
     }
     RestReply finish(QNetworkReply *reply) { return wait(reply); }
 
     // <request><action>A</action><k>v</k>...<metadato key=.. value=../>...</request>, values escaped.
-    RestReply action(const QString &name, const RestFields &fields = {}, const RestFields &indexValues = {})
+    static QByteArray requestXml(const QString &name, const RestFields &fields, const RestFields &indexValues = {})
     {
-        QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>").arg(name);
+        QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>" + name + "</action>";
         for (const auto &f : fields)
             xml += QStringLiteral("<%1>%2</%1>").arg(f.first, f.second.toHtmlEscaped());
         for (const auto &v : indexValues)
             xml += QStringLiteral("<metadato key=\"%1\" value=\"%2\"/>")
                        .arg(v.first.toHtmlEscaped(), v.second.toHtmlEscaped());
-        return post((xml + QStringLiteral("</request>")).toUtf8());
+        return (xml + "</request>").toUtf8();
     }
 
-    RestReply login(const QString &user, const QString &password, const QString &cursor = QStringLiteral("0.0"),
-                    const QString &version = QStringLiteral("1.2.1"))
+    RestReply action(const QString &name, const RestFields &fields = {}, const RestFields &indexValues = {})
     {
-        return action(QStringLiteral("login"), {{QStringLiteral("username"), user},
-                                                {QStringLiteral("password"), password},
-                                                {QStringLiteral("codesync"), cursor},
-                                                {QStringLiteral("version"), version},
-                                                {QStringLiteral("platform"), QStringLiteral("lin")}});
+        return post(requestXml(name, fields, indexValues));
     }
 
-    RestReply sync(const QString &cursor)
+    RestReply login(const QString &user, const QString &password, const QString &cursor = "0.0",
+                    const QString &version = "1.2.1")
     {
-        return action(QStringLiteral("syncfolder"), {{QStringLiteral("codesync"), cursor}});
+        return action("login", {{"username", user}, {"password", password}, {"codesync", cursor},
+                                {"version", version}, {"platform", "lin"}});
     }
+
+    RestReply sync(const QString &cursor) { return action("syncfolder", {{"codesync", cursor}}); }
 
     // "history" or "ripristina" of the version `hash` in class `folder`.
     RestReply onVersion(const QString &actionName, const QString &hash, int folder)
     {
-        return action(actionName, {{QStringLiteral("hash"), hash}, {QStringLiteral("folderid"), QString::number(folder)}});
+        return action(actionName, {{"hash", hash}, {"folderid", QString::number(folder)}});
     }
 
     // Conserves the pending upload `hash` with `values`; with `previous`, as the
     // rectification of that version.
     RestReply conserve(const QString &hash, int folder, const RestFields &values, const QString &previous = QString())
     {
-        RestFields fields = {{QStringLiteral("hash"), hash}};
+        RestFields fields = {{"hash", hash}};
         if (!previous.isEmpty())
-            fields.append({QStringLiteral("hashprecedente"), previous});
-        fields.append({QStringLiteral("folderid"), QString::number(folder)});
-        fields.append({QStringLiteral("computername"), QStringLiteral("postazione-test")});
-        return action(previous.isEmpty() ? QStringLiteral("savevaluemetadati") : QStringLiteral("sostituiscivaluemetadati"),
-                      fields, values);
+            fields.append({"hashprecedente", previous});
+        fields += RestFields{{"folderid", QString::number(folder)}, {"computername", "postazione-test"}};
+        return action(previous.isEmpty() ? "savevaluemetadati" : "sostituiscivaluemetadati", fields, values);
     }
 
-    // The two-part upload: part "xml", then the file part named with the full path.
-    RestReply upload(int folder, const QByteArray &content, const QString &path, const QString &previousHash = QString(),
-                     const QString &declaredHash = QString())
+    // The two parts of an upload ("sostituiscifile" when `previousHash` is given):
+    // part "xml", then the file part named with the full path.
+    static QHttpMultiPart *uploadParts(int folder, const QByteArray &content, const QString &path,
+                                       const QString &previousHash = QString(), const QString &declaredHash = QString())
     {
-        const bool rectification = !previousHash.isEmpty();
-        QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<request>\n <action>%1</action>\n"
-                                     " <idfolder>%2</idfolder>\n <last_modified>06/12/2026 10:11:12</last_modified>\n"
-                                     " <hashfile>%3</hashfile>\n")
-                          .arg(rectification ? QStringLiteral("sostituiscifile") : QStringLiteral("uploadfile"))
-                          .arg(folder)
-                          .arg(declaredHash.isEmpty() ? sha1Hex(content) : declaredHash);
-        if (rectification)
-            xml += QStringLiteral(" <hash>%1</hash>\n").arg(previousHash);
-        xml += QStringLiteral("</request>\n");
+        RestFields fields = {{"idfolder", QString::number(folder)},
+                             {"last_modified", "06/12/2026 10:11:12"},
+                             {"hashfile", declaredHash.isEmpty() ? sha1Hex(content) : declaredHash}};
+        if (!previousHash.isEmpty())
+            fields.append({"hash", previousHash});
         auto *multi = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        QHttpPart xmlPart;
-        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
-        xmlPart.setHeader(QNetworkRequest::ContentDispositionHeader, QStringLiteral("form-data; name=\"xml\""));
-        xmlPart.setBody(xml.toUtf8());
-        QHttpPart filePart;
-        filePart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
+        QHttpPart xmlPart, filePart;
+        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader, "text/xml;charset=UTF-8");
+        xmlPart.setHeader(QNetworkRequest::ContentDispositionHeader, "form-data; name=\"xml\"");
+        xmlPart.setBody(requestXml(previousHash.isEmpty() ? "uploadfile" : "sostituiscifile", fields));
+        filePart.setHeader(QNetworkRequest::ContentTypeHeader, "application/octet-stream");
         filePart.setRawHeader("Content-Disposition", "form-data; name=\"" + path.toUtf8() + "\"");
         filePart.setBody(content);
         multi->append(xmlPart);
         multi->append(filePart);
-        QNetworkRequest request(QUrl(m_base + QStringLiteral("/kvshop/RestService")));
+        return multi;
+    }
+
+    RestReply upload(int folder, const QByteArray &content, const QString &path, const QString &previousHash = QString(),
+                     const QString &declaredHash = QString())
+    {
+        QHttpMultiPart *multi = uploadParts(folder, content, path, previousHash, declaredHash);
+        QNetworkRequest request(QUrl(m_base + "/kvshop/RestService"));
         request.setRawHeader("Content-Type", "multipart/form-data;boundary=" + multi->boundary());
         QNetworkReply *reply = m_nam.post(request, multi);
         multi->setParent(reply);
@@ -171,9 +170,9 @@ private:
         for (const auto &pair : reply->rawHeaderPairs())
             r.headers.insert(pair.first.toLower(), pair.second);
         if (r.doc.setContent(r.raw)) {
-            r.status = r.doc.elementsByTagName(QStringLiteral("statusnumber")).at(0).toElement().text();
-            r.body = r.doc.elementsByTagName(QStringLiteral("body")).at(0).toElement();
-            r.description = r.body.elementsByTagName(QStringLiteral("statusdescription")).at(0).toElement().text();
+            r.status = r.doc.elementsByTagName("statusnumber").at(0).toElement().text();
+            r.body = r.doc.elementsByTagName("body").at(0).toElement();
+            r.description = r.body.elementsByTagName("statusdescription").at(0).toElement().text();
         }
         reply->deleteLater();
         return r;
