@@ -138,8 +138,7 @@ private slots:
 
     void init()
     {
-        QDir(Database::dataDirectory()).removeRecursively();
-        Setting().saveSetting("url", service.baseUrl());
+        freshCatalogueFor(service.baseUrl());
         prompts = std::make_unique<PromptRecorder>();
         session = std::make_unique<Session>();
         QVERIFY(session->signIn("carla", "Registro2026"));

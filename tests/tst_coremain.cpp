@@ -79,8 +79,7 @@ private slots:
 
     void init()
     {
-        QDir(Database::dataDirectory()).removeRecursively();
-        Setting().saveSetting("url", service.baseUrl());
+        freshCatalogueFor(service.baseUrl());
         prompts = new PromptRecorder;
     }
 

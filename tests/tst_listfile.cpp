@@ -78,8 +78,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(service.start(), qPrintable(service.errorString()));
-        QDir(Database::dataDirectory()).removeRecursively();
-        Setting().saveSetting("url", service.baseUrl());
+        freshCatalogueFor(service.baseUrl());
         prompts = new PromptRecorder;
         window = new CoreMain;
         table = child<QTableView>(window, "tbwFile");

@@ -69,8 +69,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(service.start(), qPrintable(service.errorString()));
-        QDir(Database::dataDirectory()).removeRecursively();
-        Setting().saveSetting("url", service.baseUrl());
+        freshCatalogueFor(service.baseUrl());
         // A file preserved from another system, its path stored with "\\".
         ServiceClient client(service.baseUrl());
         QCOMPARE(client.login("demo", "Tavrel2026").status, QStringLiteral("1"));

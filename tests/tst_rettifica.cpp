@@ -93,8 +93,7 @@ private slots:
 
     void init()
     {
-        QDir(Database::dataDirectory()).removeRecursively();
-        Setting().saveSetting("url", service.baseUrl());
+        freshCatalogueFor(service.baseUrl());
         prompts = std::make_unique<PromptRecorder>();
     }
 

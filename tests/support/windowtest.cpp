@@ -3,8 +3,10 @@
 #include "browse/coremain.h"
 #include "service/kvdialoglogin.h"
 #include "store/database.h"
+#include "store/setting.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,4 +53,10 @@ QVariant catalogueValue(const QString &sql, const QVariantList &values)
     }
     database.closeDB();
     return result;
+}
+
+void freshCatalogueFor(const QString &serviceUrl)
+{
+    QDir(Database::dataDirectory()).removeRecursively();
+    Setting().saveSetting(QStringLiteral("url"), serviceUrl);
 }

@@ -41,6 +41,10 @@ private:
 // the main window shows.
 bool signInThroughDialog(CoreMain &window, const QString &user, const QString &password, bool save = false);
 
+// Starts from no catalogue at all, with the settings pointing at the service
+// at `serviceUrl` (the next sign-in builds the catalogue afresh).
+void freshCatalogueFor(const QString &serviceUrl);
+
 // First column of the first row of `sql` on the catalogue (invalid when none).
 QVariant catalogueValue(const QString &sql, const QVariantList &values = {});
 
