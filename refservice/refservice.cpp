@@ -1107,6 +1107,13 @@ qint64 RefService::spaceLeftFor(const QString &username, const std::string &xml)
     return qMax<qint64>(0, bucket->quota - bucket->used);
 }
 
+std::optional<RefStore::FileVersion> RefService::grantedVersion(const QString &secret, const Grant &grant)
+{
+    if (secret.isEmpty() || !grant.fileId || grant.expiresMs < nowMs())
+        return std::nullopt;
+    return m_store.versionById(grant.fileId);
+}
+
 void RefService::handleExhibitor(const httplib::Request &req, httplib::Response &res)
 {
     const QString code = q(req.get_param_value("unique_code"));
@@ -1116,9 +1123,7 @@ void RefService::handleExhibitor(const httplib::Request &req, httplib::Response 
         // One use only: the code is consumed by the first visit.
         grant = m_exhibitCodes.take(code);
     }
-    std::optional<RefStore::FileVersion> version;
-    if (!code.isEmpty() && grant.fileId && grant.expiresMs >= nowMs())
-        version = m_store.versionById(grant.fileId);
+    const std::optional<RefStore::FileVersion> version = grantedVersion(code, grant);
     if (!version) {
         sendPage(res, 404, QStringLiteral("Codice di esibizione non valido"),
                  {QStringLiteral("Il codice di esibizione è scaduto, è già stato usato oppure non esiste."),
@@ -1175,9 +1180,7 @@ void RefService::handleExhibitorDownload(const httplib::Request &req, httplib::R
         QMutexLocker lock(&m_mutex);
         grant = m_downloadKeys.value(key);
     }
-    std::optional<RefStore::FileVersion> version;
-    if (!key.isEmpty() && grant.fileId && grant.expiresMs >= nowMs())
-        version = m_store.versionById(grant.fileId);
+    const std::optional<RefStore::FileVersion> version = grantedVersion(key, grant);
     if (!version || m_blobs.sizeOf(version->hash) != version->filesize) {
         sendPage(res, 404, QStringLiteral("Collegamento scaduto"),
                  {QStringLiteral("Il collegamento per scaricare il documento non è più valido: riapri la pagina di "

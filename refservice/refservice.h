@@ -101,6 +101,9 @@ private:
     std::optional<ServiceReply> updateDemand(const QVersionNumber &clientVersion) const;
     std::optional<ServiceReply> takeFailNext(const QString &action);
     void applyDelay();
+    // The version a one-time secret (exhibition code, download key) opens,
+    // while its grant is still valid.
+    std::optional<RefStore::FileVersion> grantedVersion(const QString &secret, const Grant &grant);
     // Forgets the uploads older than uploadKeepSeconds that were never
     // preserved, and removes the contents nothing else refers to. Done at
     // start and then, at most every quarter of that time, on a new upload.
