@@ -92,9 +92,10 @@ private slots:
 
     void replacesDefinitionsAndMergesFiles()
     {
-        // Profiles, policies, classes and index definitions follow the body, each
-        // index under its class; files and values are merged: a local row waiting
-        // for its token gets it, a row the body does not list stays.
+        // Profiles, policies, classes and index definitions follow the body;
+        // files and values are merged: a local row waiting for its token gets
+        // it, a row the body does not list stays. (Twice like once and the
+        // user change: tst_kvwconn, on a real login reply.)
         KVWConn conn(nullptr);
         QSignalSpy synced(&conn, &KVWConn::syncCategorieOK);
         exec("INSERT INTO folders (idfolder, name) VALUES (99, 'vecchia')");
@@ -105,11 +106,8 @@ private slots:
         conn.onSyncFolder(bodyOf(doc, kBody));
         QCOMPARE(synced.count(), 1);
         QCOMPARE(rows("folders"), (QStringList{"7|Fatture|Amm|0|B1|P1", "8|Contratti|Legale||B1|P1"}));
-        // A missing attribute is '' (not NULL); a non-numeric integer is 0.
         QCOMPARE(rows("metadati"), (QStringList{"70|7|Numero|1|1|1|0", "71|7|Data|3|1|0|0", "80|8|Parte|0|0|1|0"}));
-        QCOMPARE(rows("buckets"), QStringList{"B1|Archivio|100|5|MB|1"});
-        QCOMPARE(rows("policies"), QStringList{"P1|B1|Decennale"});
-        QCOMPARE(rows("metadati_values"), QStringList{"1|70|42|h1"});
+        QCOMPARE(rows("buckets") + rows("policies"), (QStringList{"B1|Archivio|100|5|MB|1", "P1|B1|Decennale"}));
         QCOMPARE(rows("files"), (QStringList{"h0|<null>|<null>|<null>|T0|7|demo|<null>|<null>|<null>|<null>",
                                              "h1|k1|01/02/2026 10:00:00|a.pdf|T1|7|demo|1700000000001|B1|"
                                              "01/02/2026 10:00:01|pc"}));
@@ -121,47 +119,19 @@ private slots:
         QCOMPARE(rows("files"), filesBefore);
         QCOMPARE(rows("buckets"), QStringList());
         QCOMPARE(rows("folders"), QStringList{"9|Solo||||"});
-        QCOMPARE(rows("metadati_values"), QStringList{"2|70|43|h1"});
-    }
-
-    void applyingTwiceEqualsOnceAndUserChangeCleansUp()
-    {
-        KVWConn conn(nullptr);
-        QDomDocument doc;
-        const QDomElement body = bodyOf(doc, kBody);
-        conn.onSyncFolder(body);
-        const QStringList once = snapshot();
-        conn.onSyncFolder(body);
-        QCOMPARE(snapshot(), once);
-
-        // Same user: nothing is removed.
-        exec("INSERT INTO files (hash, folderid, token, username) VALUES ('old', 7, 'T9', 'demo')");
-        conn.checkIfChangeUser("demo");
-        QCOMPARE(rows("files").size(), 2);
-
-        // Another user's rows: files, values, buckets and policies go; classes stay
-        // until the body is applied again, which restores exactly its rows.
-        exec("INSERT INTO files (hash, folderid, token, username) VALUES ('x', 8, 'TX', 'rossi')");
-        conn.checkIfChangeUser("demo");
-        for (const char *table : {"files", "metadati_values", "buckets", "policies"})
-            QVERIFY2(rows(table).isEmpty(), table);
-        QCOMPARE(rows("folders").size(), 2);
-        conn.onSyncFolder(body);
-        QCOMPARE(snapshot(), once);
+        QCOMPARE(rows("metadati_values", "idmetadata, value, hash"), QStringList{"70|43|h1"});
     }
 
     void cursorIsTheLargestPreservedStampOfTheUser()
     {
-        // Rows without a token or of another user do not count.
+        // Rows without a token (still waiting) or of another user do not count.
         KVWConn conn(nullptr);
-        QCOMPARE(conn.getCodeSync("demo"), "0.0");
         exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('a', 1, '', 'demo', 900),"
              " ('b', 1, 'T', 'rossi', 800)");
         QCOMPARE(conn.getCodeSync("demo"), "0.0");
         exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('c', 1, 'T', 'demo', '1733400000123'),"
              " ('d', 1, 'T', 'demo', 17)");
         QCOMPARE(conn.getCodeSync("demo"), "1733400000123");
-        QCOMPARE(conn.getCodeSync("rossi"), "800");
     }
 
     void streamedRowsMatchTheDom()
@@ -272,7 +242,6 @@ private slots:
         reference.documentElement().firstChildElement("validation").save(stream, 4);
         stream.flush();
         QCOMPARE(doc.validationText(), expected);
-        QVERIFY(expected.startsWith("    <validation>\n        <field"));
         QCOMPARE(doc.statusNumber(), "20");
         QCOMPARE(doc.statusDescription(), "no");
 
