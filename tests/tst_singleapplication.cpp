@@ -240,25 +240,20 @@ private slots:
         QVERIFY(ok);
         QCOMPARE(read, message);
         QCOMPARE(read.isNull(), message.isNull());
-    }
 
-    void frameArrivingInPiecesIsRead()
-    {
-        // Every piece comes within a read slice, the whole frame takes longer.
-        SocketPair pair;
-        const QByteArray frame = frameOf("a pezzi");
+        // Also when they arrive in pieces, each within a read slice, the
+        // whole frame taking longer than one.
         std::thread writer([&] {
-            for (int i = 0; i < frame.size(); i += 4) {
+            for (int i = 0; i < bytes.size(); i += 4) {
                 ::usleep(100 * 1000);
-                if (::write(pair.raw, frame.constData() + i, size_t(qMin(4, int(frame.size()) - i))) <= 0)
+                if (::write(pair.raw, bytes.constData() + i, size_t(qMin(4, int(bytes.size()) - i))) <= 0)
                     return;
             }
         });
-        bool ok = false;
-        const QString read = readMessage(&pair.socket, &ok);
+        const QString pieced = readMessage(&pair.socket, &ok);
         writer.join();
         QVERIFY(ok);
-        QCOMPARE(read, "a pezzi");
+        QCOMPARE(pieced, message);
     }
 
     void brokenFramesAreNotAccepted_data()
@@ -366,38 +361,55 @@ private slots:
         QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
     }
 
-    void laterStartSendsAndChecksTheKey()
+    void laterStartWhileAnotherInstanceHoldsTheLock()
     {
         const QString name = socketNameOf("Cliente");
-        HeldLock lock(name);
         const int savedIdle = LocalThread::idleTimeout();
         {
-            ServerThread running("Cliente", name);
-            QVERIFY(running.startListening());
-            SingleApplication guard("Cliente");
-            QVERIFY(guard.isRunning());
-            LocalThread::setIdleTimeout(300);
-            const bool first = guard.sendMessage("uno", 500);
-            LocalThread::setIdleTimeout(savedIdle);
-            QVERIFY(first);
-            QTRY_COMPARE(running.messages(), QStringList{"uno"});
+            HeldLock lock(name);
+            {
+                // Its server not up yet, or too busy to answer: this start is
+                // the second one, and its send gives up within the time-outs.
+                SingleApplication guard("Cliente");
+                QVERIFY(guard.isRunning());
+                QVERIFY(!SingleApplicationPrivate::serverFor(name));
+                QElapsedTimer clock;
+                clock.start();
+                QVERIFY(!guard.sendMessage(QString()));
+                QVERIFY(clock.elapsed() < 2500);
+            }
+            {
+                ServerThread running("Cliente", name);
+                QVERIFY(running.startListening());
+                SingleApplication guard("Cliente");
+                QVERIFY(guard.isRunning());
+                LocalThread::setIdleTimeout(300);
+                const bool first = guard.sendMessage("uno", 500);
+                LocalThread::setIdleTimeout(savedIdle);
+                QVERIFY(first);
+                QTRY_COMPARE(running.messages(), QStringList{"uno"});
 
-            // The running instance has meanwhile closed the idle connection
-            // this guard kept (unnoticed: no event loop ran meanwhile). The
-            // next send goes through on a new one.
-            QThread::msleep(800);
-            QVERIFY(guard.sendMessage("due", 500));
-            QTRY_COMPARE(running.messages(), (QStringList{"uno", "due"}));
+                // The running instance has meanwhile closed the idle connection
+                // this guard kept (unnoticed: no event loop ran meanwhile). The
+                // next send goes through on a new one.
+                QThread::msleep(800);
+                QVERIFY(guard.sendMessage("due", 500));
+                QTRY_COMPARE(running.messages(), (QStringList{"uno", "due"}));
+            }
+            // Another program listening under the name greets with another key.
+            ServerThread impostor("Altro", name);
+            QVERIFY(impostor.startListening());
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(!SingleApplication::sendMessage("Cliente", "quattro", 500));
+            QVERIFY(clock.elapsed() < 2500);
+            QTest::qWait(100);
+            QVERIFY(impostor.messages().isEmpty());
         }
-        // Another program listening under the name greets with another key.
-        ServerThread impostor("Altro", name);
-        QVERIFY(impostor.startListening());
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(!SingleApplication::sendMessage("Cliente", "quattro", 500));
-        QVERIFY(clock.elapsed() < 2500);
-        QTest::qWait(100);
-        QVERIFY(impostor.messages().isEmpty());
+        // Once the holder is gone the next start is the instance.
+        SingleApplication guard("Cliente");
+        QVERIFY(!guard.isRunning());
+        QVERIFY(SingleApplicationPrivate::serverFor(name));
     }
 
     void segmentInTheWayDoesNotLockTheUserOut()
@@ -414,28 +426,6 @@ private slots:
         QVERIFY(serverOf("Intralcio") && serverOf("Intralcio")->isListening());
         QLocalSocket client;
         QVERIFY(connectAndGreet(client, "Intralcio"));
-    }
-
-    void liveLockHolderCountsAsRunning()
-    {
-        // Another live process holds the instance lock (its server not up yet,
-        // or too busy to answer): this start is the second one, and its send
-        // gives up within the time-outs.
-        const QString name = socketNameOf("Occupato");
-        {
-            HeldLock lock(name);
-            SingleApplication guard("Occupato");
-            QVERIFY(guard.isRunning());
-            QVERIFY(!SingleApplicationPrivate::serverFor(name));
-            QElapsedTimer clock;
-            clock.start();
-            QVERIFY(!guard.sendMessage(QString()));
-            QVERIFY(clock.elapsed() < 2500);
-        }
-        // Once the holder is gone the next start is the instance.
-        SingleApplication guard("Occupato");
-        QVERIFY(!guard.isRunning());
-        QVERIFY(SingleApplicationPrivate::serverFor(name));
     }
 };
 
