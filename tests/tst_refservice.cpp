@@ -1,5 +1,5 @@
 // The reference service through real HTTP: refusals without a session, hostile
-// requests, uploads and the synchronisation cursor, validation, quota, the
+// requests, uploads, validation and the synchronisation cursor, quota, the
 // rectification refusals, the exhibition page, other users' files, racing
 // conserves and the password rules. (Preservation, rectification, history,
 // restore and exhibition end to end: the window tests and tst_wholeroad.)
@@ -35,20 +35,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
-    }
-
-    void demoAccountAndPages()
-    {
-        // The pages the client opens are there, in Italian; the built-in seed's
-        // second account signs in (the first one: the window tests).
-        RefServiceFixture demo;
-        QVERIFY2(demo.start(), qPrintable(demo.errorString()));
-        ServiceClient c(demo.baseUrl());
-        for (const char *page : {"/kvshop/Help/", "/kvshop/BuyQuota/", "/kvshop/PasswordRecovery/", "/kvshop/Survey/"}) {
-            const RestReply r = c.get(page);
-            QVERIFY2(r.http == 200 && r.raw.contains("lang=\"it\""), page);
-        }
-        QCOMPARE(c.login("verdi", "Archivio2026").status, "1");
     }
 
     void loginAndSessionRules()
@@ -121,6 +107,17 @@ private slots:
         QCOMPARE(c.upload(999, content, path).status, "13");
 
         QCOMPARE(c.upload(11, content, path).outcome(), "200/14");
+        // Each value refused says why, by its key. (A number and an impossible
+        // date refused through the preservation dialog: tst_conserva.)
+        r = c.conserve(hash, 11, {{"101", "   "}, {"102", "dodici"}, {"103", "1/2/2024"}, {"999", "x"}});
+        QCOMPARE(r.outcome(), "500/20");
+        QMap<QString, QString> messages;
+        for (const QDomElement &f : r.all("field"))
+            messages.insert(f.attribute("key"), f.attribute("message"));
+        QCOMPARE(messages.keys(), (QStringList{"101", "102", "103", "999"}));
+        QVERIFY(messages.value("101").contains("obbligatorio"));
+        QVERIFY(messages.value("103").contains("gg/mm/aaaa"));
+
         r = c.conserve(hash, 11, goodValues());
         QCOMPARE(r.outcome(), "200/15");
         const QString token = r.token();
@@ -158,27 +155,6 @@ private slots:
         const QList<QDomElement> newer = c.sync(cursor).all("file");
         QCOMPARE(newer.size(), 1);
         QCOMPARE(newer.first().attribute("hash"), sha1Hex(second));
-    }
-
-    void validationMessagesPerField()
-    {
-        // (A number and an impossible date refused through the dialog: tst_conserva.)
-        ServiceClient c(m_service.baseUrl());
-        c.login("anna", "Quaderno2026");
-        const QByteArray content = "documento da validare\n";
-        const QString hash = sha1Hex(content);
-        QCOMPARE(c.upload(11, content, "/home/anna/v.txt").status, "14");
-
-        RestReply r = c.conserve(hash, 11, {{"101", "   "}, {"102", "dodici"}, {"103", "1/2/2024"}, {"999", "x"}});
-        QCOMPARE(r.outcome(), "500/20");
-        QMap<QString, QString> messages;
-        for (const QDomElement &f : r.all("field"))
-            messages.insert(f.attribute("key"), f.attribute("message"));
-        QCOMPARE(messages.keys(), (QStringList{"101", "102", "103", "999"}));
-        QVERIFY(messages.value("101").contains("obbligatorio"));
-        QVERIFY(messages.value("103").contains("gg/mm/aaaa"));
-        // Numbers may use Italian separators and a sign.
-        QCOMPARE(c.conserve(hash, 11, {{"101", "N"}, {"102", "-7,5"}, {"103", "31/12/2023"}}).status, "15");
     }
 
     void quotaIsEnforced()
