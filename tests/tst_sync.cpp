@@ -112,6 +112,13 @@ private slots:
                                              "h1|k1|01/02/2026 10:00:00|a.pdf|T1|7|demo|1700000000001|B1|"
                                              "01/02/2026 10:00:01|pc"}));
 
+        // The cursor is the user's largest preserved stamp, as a number: rows
+        // without a token (still waiting) or of another user do not count.
+        exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('a', 1, '', 'demo', 1800000000000),"
+             " ('b', 1, 'T', 'rossi', 1900000000000), ('c', 1, 'T', 'demo', 900)");
+        QCOMPARE(conn.getCodeSync("demo"), "1700000000001");
+        QCOMPARE(KVWConn(nullptr).getCodeSync("nessuno"), "0.0");
+
         // No file elements: the files stay, values are merged, the replaced tables follow the body.
         const QStringList filesBefore = rows("files");
         conn.onSyncFolder(bodyOf(doc, "<r><body><folder id='9' name='Solo'/><metadatoValue key='70' value='43' hash='h1'/>"
@@ -120,18 +127,6 @@ private slots:
         QCOMPARE(rows("buckets"), QStringList());
         QCOMPARE(rows("folders"), QStringList{"9|Solo||||"});
         QCOMPARE(rows("metadati_values", "idmetadata, value, hash"), QStringList{"70|43|h1"});
-    }
-
-    void cursorIsTheLargestPreservedStampOfTheUser()
-    {
-        // Rows without a token (still waiting) or of another user do not count.
-        KVWConn conn(nullptr);
-        exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('a', 1, '', 'demo', 900),"
-             " ('b', 1, 'T', 'rossi', 800)");
-        QCOMPARE(conn.getCodeSync("demo"), "0.0");
-        exec("INSERT INTO files (hash, folderid, token, username, tsupdate) VALUES ('c', 1, 'T', 'demo', '1733400000123'),"
-             " ('d', 1, 'T', 'demo', 17)");
-        QCOMPARE(conn.getCodeSync("demo"), "1733400000123");
     }
 
     void streamedRowsMatchTheDom()
