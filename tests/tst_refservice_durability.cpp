@@ -1,7 +1,8 @@
 // The reference service's life cycle through real HTTP: session idle time-out,
 // the fail-next hook, the minimum version, broken uploads, kill -9 in the
 // middle of an upload and after acknowledged preservations, abandoned
-// uploads, HTTPS and bad seeds. (A clean stop and a restart on the same
+// uploads, HTTPS, and refusals to start (bad seeds, a data directory in use)
+// and the hooks' absence when started by hand. (A clean stop and a restart on the same
 // port: tst_exhibit.)
 
 #include "support/refservicefixture.h"
@@ -102,31 +103,16 @@ class TestRefServiceDurability : public QObject
     Q_OBJECT
 
 private slots:
-    void idleSessionsExpire()
+    void idleSessionsAndTheFailNextHook()
     {
         RefServiceFixture service(Seed);
         QVERIFY2(service.start({"--session-idle", "2"}), qPrintable(service.errorString()));
         ServiceClient c(service.baseUrl());
         QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
-        // Activity keeps the session alive past the idle time; idleness ends it.
-        for (int i = 0; i < 5; ++i) {
-            QTest::qWait(600);
-            QCOMPARE(c.sync("0.0").status, "5");
-        }
-        QTest::qWait(2500);
-        QCOMPARE(c.sync("0.0").outcome(), "500/19");
-    }
 
-    void failNextHookDoesWhatTheTestsRelyOn()
-    {
-        // (Expired sessions and the update demand: tst_kvwconn; a delayed reply
-        // is what the cancel tests of tst_conserva and tst_restore cancel.)
-        RefServiceFixture service(Seed);
-        QVERIFY2(service.start(), qPrintable(service.errorString()));
-        ServiceClient c(service.baseUrl());
-        QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
-
-        // fail-next: once, for that action only, and the action is not carried out.
+        // fail-next, as the other tests rely on it: once, for that action only,
+        // and the action is not carried out. (Expired sessions and the update
+        // demand: tst_kvwconn; delayed replies: the cancel tests.)
         QVERIFY(service.failNext("uploadfile", "13", "Guasto & simulato"));
         QCOMPARE(c.sync("0.0").status, "5");
         const QByteArray content = "caricamento con guasto\n";
@@ -136,34 +122,14 @@ private slots:
         QCOMPARE(conserveInVarie(c, content).status, "16");
         QCOMPARE(c.upload(13, content, "/home/anna/g.txt").status, "14");
         QCOMPARE(conserveInVarie(c, content).status, "15");
-    }
 
-    void hooksNeedTheSwitch()
-    {
-        // Started by hand without --test-hooks: the hooks do not exist.
-        QTemporaryDir data;
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        launch(p, data.path(), {"--seed", Seed});
-        QVERIFY(p.waitForReadyRead(30000));
-        const QByteArray line = p.readLine().trimmed();
-        QVERIFY(line.startsWith("listening on 127.0.0.1:"));
-        const int port = line.mid(line.lastIndexOf(':') + 1).toInt();
-        const QByteArray reply = rawExchange(port, "POST /kvshop/TestHooks/expire-sessions HTTP/1.1\r\nHost: x\r\n"
-                                                   "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        QVERIFY2(reply.startsWith("HTTP/1.1 404"), reply.constData());
-        // A second service on the same data directory refuses to start.
-        QProcess second;
-        launch(second, data.path());
-        QVERIFY(second.waitForFinished(30000));
-        QVERIFY(second.exitCode() != 0);
-        QVERIFY(second.readAllStandardOutput().isEmpty());
-        QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains("già usata"));
-        // The first one is untouched.
-        QVERIFY(rawExchange(port, "GET /kvshop/Help/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
-                    .startsWith("HTTP/1.1 200"));
-        p.terminate();
-        QVERIFY(p.waitForFinished(10000));
+        // Activity keeps the session alive past the idle time; idleness ends it.
+        for (int i = 0; i < 5; ++i) {
+            QTest::qWait(600);
+            QCOMPARE(c.sync("0.0").status, "5");
+        }
+        QTest::qWait(2500);
+        QCOMPARE(c.sync("0.0").outcome(), "500/19");
     }
 
     void minimumVersionAndBuiltInPackage()
@@ -302,8 +268,16 @@ private slots:
         QVERIFY(!broken.start({"--tls-cert", cert}));
     }
 
-    void badSeedsAreRefused()
+    void startedByHand()
     {
+        // What refuses to start says why, never having said it was listening:
+        // a broken seed, a second service on the same data directory.
+        const auto refusal = [](const QString &dataDir, const QStringList &args) {
+            QProcess p;
+            launch(p, dataDir, args);
+            const bool refused = p.waitForFinished(30000) && p.exitCode() != 0 && p.readAllStandardOutput().isEmpty();
+            return refused ? QString::fromLocal8Bit(p.readAllStandardError()) : QStringLiteral("started");
+        };
         QTemporaryDir dir;
         const QList<QPair<const char *, QByteArray>> seeds = {
             {"not json", "{ \"users\": ["},
@@ -319,14 +293,29 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(json) == json.size());
             f.close();
             QTemporaryDir data;
-            QProcess p;
-            launch(p, data.path(), {"--seed", f.fileName()});
-            QVERIFY(p.waitForFinished(30000));
-            QVERIFY2(p.exitCode() != 0, name);
-            QVERIFY2(p.readAllStandardOutput().isEmpty(), name); // never said it was listening
-            const QString error = QString::fromLocal8Bit(p.readAllStandardError());
-            QVERIFY2(error.contains("seed"), qPrintable(error));
+            const QString error = refusal(data.path(), {"--seed", f.fileName()});
+            QVERIFY2(error.contains("seed"), qPrintable(QLatin1String(name) + ": " + error));
         }
+
+        // Without --test-hooks the hooks do not exist.
+        QTemporaryDir data;
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        launch(p, data.path(), {"--seed", Seed});
+        QVERIFY(p.waitForReadyRead(30000));
+        const QByteArray line = p.readLine().trimmed();
+        QVERIFY(line.startsWith("listening on 127.0.0.1:"));
+        const int port = line.mid(line.lastIndexOf(':') + 1).toInt();
+        const QByteArray reply = rawExchange(port, "POST /kvshop/TestHooks/expire-sessions HTTP/1.1\r\nHost: x\r\n"
+                                                   "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        QVERIFY2(reply.startsWith("HTTP/1.1 404"), reply.constData());
+        const QString second = refusal(data.path(), {});
+        QVERIFY2(second.contains("già usata"), qPrintable(second));
+        // The first one is untouched.
+        QVERIFY(rawExchange(port, "GET /kvshop/Help/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                    .startsWith("HTTP/1.1 200"));
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
     }
 };
 
