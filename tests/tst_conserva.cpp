@@ -7,8 +7,6 @@
 #include "app/prompts.h"
 #include "conserve/detaildialog.h"
 #include "conserve/dialoguploadfile.h"
-#include "store/database.h"
-#include "store/setting.h"
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
@@ -19,11 +17,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSqlQuery>
+#include <QRegularExpression>
 #include <QTextBrowser>
 #include <QTextEdit>
 #include <QTimer>
-#include <functional>
 
 using namespace conservetest;
 
@@ -69,16 +66,6 @@ class TestConserva : public QObject
         return listsReady(dialog) && selectClass(dialog, className) ? dialog : nullptr;
     }
 
-    // ... and uploads it, up to the index form.
-    ConservaFileDialog *toForm(const QString &path, const QString &className = QStringLiteral("Fatture clienti"))
-    {
-        ConservaFileDialog *dialog = withClass(path, className);
-        if (!dialog)
-            return nullptr;
-        click(dialog, "btmStartUpload");
-        return waitPage(dialog, ConservaFileDialog::PageIndexes) ? dialog : nullptr;
-    }
-
     static void focus(QWidget *w)
     {
         if (auto *date = qobject_cast<CalendarWidget *>(w))
@@ -87,47 +74,18 @@ class TestConserva : public QObject
         QCoreApplication::sendEvent(w, &in);
     }
 
-    static void fillValid(ConservaFileDialog *dialog, const QString &number)
+    // The style of the labels of indexes 2, 9 and 10: red marks a rejected value.
+    static QStringList labelStyles(ConservaFileDialog *dialog)
     {
-        setValue(dialog, "2", number);
-        setValue(dialog, "9", "1.234,56");
-        setValue(dialog, "10", "05/03/2013");
-        setValue(dialog, "11", "");
-    }
-
-    static QString comboText(ConservaFileDialog *dialog, const QString &key)
-    {
-        return qobject_cast<QComboBox *>(valueWidget(dialog, key))->currentText();
+        QStringList out;
+        for (const char *key : {"2", "9", "10"})
+            out << dialog->indexLabel(QString::fromLatin1(key))->styleSheet();
+        return out;
     }
 
     QStringList criticals() const
     {
-        QStringList out;
-        for (const Prompts::Request &r : prompts->calls())
-            if (r.kind == Prompts::Kind::Critical)
-                out << r.title + QLatin1Char('|') + r.text;
-        return out;
-    }
-
-    // Starts the upload of a dialog with its class chosen and presses "Annulla"
-    // in the progress window as soon as `when` holds for it; true once the
-    // dialog has gone after that click.
-    bool cancelWhen(ConservaFileDialog *dialog, const std::function<bool(DialogUploadFile *)> &when)
-    {
-        QPointer<ConservaFileDialog> alive(dialog);
-        bool clicked = false;
-        QTimer poll;
-        poll.setInterval(0);
-        connect(&poll, &QTimer::timeout, [&] {
-            DialogUploadFile *window = alive ? alive->uploadWindow() : nullptr;
-            if (clicked || !window || !when(window))
-                return;
-            clicked = true;
-            click(window, "btmCancelUpload");
-        });
-        poll.start();
-        click(dialog, "btmStartUpload");
-        return QTest::qWaitFor([&] { return !alive; }, 20000) && clicked;
+        return prompts->describe().filter(QRegularExpression(QStringLiteral("^critical\\|")));
     }
 
 private slots:
@@ -160,13 +118,9 @@ private slots:
     void wholePreservationFromClassToToken()
     {
         const QString path = newFile(QStringLiteral("fattura 1 #bis.txt"));
-        ConservaFileDialog *dialog = open(path);
+        ConservaFileDialog *dialog = withClass(path);
+        QVERIFY(dialog);
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Conservazione del file fattura 1 #bis.txt (Archivio di Carla)"));
-        QVERIFY(!child<QPushButton>(dialog, "btmStartUpload")->isEnabled());
-        QVERIFY(listsReady(dialog));
-        QCOMPARE(column(child<QTableView>(dialog, "tbwListGroup")->model(), 0),
-                 (QStringList{"Tutti", "Amministrazione", "Legale"}));
-        QVERIFY(selectClass(dialog, "Fatture clienti"));
         click(dialog, "btmStartUpload");
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
 
@@ -179,14 +133,8 @@ private slots:
 
         // The form follows the index definitions; an unsupported kind keeps only its name.
         QCOMPARE(dialog->indexLabel("2")->text(), QStringLiteral("* Numero"));
-        QCOMPARE(dialog->indexLabel("11")->text(), QStringLiteral("Scadenza"));
         QCOMPARE(dialog->indexLabel("12")->text(), QStringLiteral("Firma digitale"));
-        QCOMPARE(dialog->valueWidgets().size(), 4);
         QVERIFY(!valueWidget(dialog, "12"));
-        auto *number = qobject_cast<QComboBox *>(valueWidget(dialog, "9"));
-        QVERIFY(number && number->isEditable());
-        QCOMPARE(number->inputMethodHints(), Qt::ImhFormattedNumbersOnly);
-        QVERIFY(number->toolTip().contains("Totale in euro"));
         QVERIFY(qobject_cast<CalendarWidget *>(valueWidget(dialog, "10"))->clearButton()->isHidden());
         QVERIFY(!qobject_cast<CalendarWidget *>(valueWidget(dialog, "11"))->clearButton()->isHidden());
 
@@ -194,8 +142,7 @@ private slots:
         {
             UrlCatcher catcher({QStringLiteral("file")});
             click(dialog, "btmVisionaFile2");
-            QCOMPARE(catcher.opened.size(), 1);
-            QCOMPARE(catcher.opened.first().toLocalFile(), path);
+            QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(path)});
         }
 
         // First try: the service rejects two values; the labels say which.
@@ -210,29 +157,19 @@ private slots:
                                 "selezionato?"));
         QVERIFY(!child<QPushButton>(dialog, "btmConserva")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!criticals().isEmpty(), 20000);
-        QCOMPARE(criticals(), QStringList{"Conservazione file|La validazione degli indici non è riuscita"});
+        QCOMPARE(criticals(), QStringList{"critical|Conservazione file|La validazione degli indici non è riuscita"});
         QCOMPARE(dialog->currentPage(), int(ConservaFileDialog::PageIndexes));
-        QCOMPARE(dialog->indexLabel("9")->styleSheet(), QStringLiteral("color:red;"));
-        QCOMPARE(dialog->indexLabel("10")->styleSheet(), QStringLiteral("color:red;"));
-        QCOMPARE(dialog->indexLabel("2")->styleSheet(), QStringLiteral("color:black;"));
-        QCOMPARE(dialog->errorTexts().keys(), (QStringList{"10", "9"}));
+        QCOMPARE(labelStyles(dialog), (QStringList{"color:black;", "color:red;", "color:red;"}));
         QVERIFY(child<QPushButton>(dialog, "btmConserva")->isEnabled());
         // Values were stored before sending; the row stays for the next try.
         QCOMPARE(catalogueValue(value9, {hash}).toString(), QStringLiteral("dodici"));
         QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {hash}), 1);
 
-        // The help panel: the error box first, then the suggestions; a field
-        // without error shows its suggestion only, one without suggestion nothing.
-        auto *help = child<QTextBrowser>(dialog, "tbHelp");
+        // The help panel of a rejected field: the service's reason, then the suggestions.
         focus(valueWidget(dialog, "9"));
-        const QString text = help->toPlainText();
+        const QString text = child<QTextBrowser>(dialog, "tbHelp")->toPlainText();
         QVERIFY2(text.contains("deve contenere un numero"), qPrintable(text));
         QVERIFY(text.indexOf("Errore") >= 0 && text.indexOf("Errore") < text.indexOf("Suggerimenti"));
-        focus(valueWidget(dialog, "2"));
-        QVERIFY(help->toPlainText().contains("Il numero della fattura"));
-        QVERIFY(!help->toPlainText().contains("Errore"));
-        focus(valueWidget(dialog, "11"));
-        QCOMPARE(help->toPlainText(), QString());
 
         // Escape asks first; Cancel keeps the dialog and what was typed.
         QSignalSpy closing(dialog, &ConservaFileDialog::closewindow);
@@ -242,41 +179,30 @@ private slots:
         QCOMPARE(prompts->describe(),
                  QStringList{"confirm|" + dialog->windowTitle()
                              + "|Sei veramente sicuro di voler annullare la conservazione del file?"});
-        QCOMPARE(closing.count(), 1);
         QVERIFY(dialog->isVisible());
-        QCOMPARE(comboText(dialog, "9"), QStringLiteral("dodici"));
+        QCOMPARE(qobject_cast<QComboBox *>(valueWidget(dialog, "9"))->currentText(), QStringLiteral("dodici"));
 
         // Corrected: labels black again before the new request, values replaced.
         setValue(dialog, "9", "1.234,56");
         setValue(dialog, "10", "05/03/2013");
         click(dialog, "btmConserva");
-        QCOMPARE(dialog->indexLabel("9")->styleSheet(), QStringLiteral("color:black;"));
-        QCOMPARE(dialog->indexLabel("10")->styleSheet(), QStringLiteral("color:black;"));
+        QCOMPARE(labelStyles(dialog), (QStringList{"color:black;", "color:black;", "color:black;"}));
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
-        QCOMPARE(child<QLabel>(dialog, "lblTitleSuccess")->text(), QStringLiteral("Documento conservato correttamente"));
         QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = ? AND idmetadata = 9", {hash}), 1);
         QCOMPARE(catalogueValue(value9, {hash}).toString(), QStringLiteral("1.234,56"));
+        QVERIFY(!catalogueValue("SELECT token FROM files WHERE hash = ? AND folderid = 31", {hash}).toString().isEmpty());
 
         // The request: values in index-id order compared as text, as typed.
         QDomDocument sent;
         QVERIFY(sent.setContent(dialog->requestBody()));
         const QDomElement request = sent.documentElement();
-        QCOMPARE(request.firstChildElement("action").text(), QStringLiteral("savevaluemetadati"));
-        QCOMPARE(request.firstChildElement("hash").text(), hash);
-        QCOMPARE(request.firstChildElement("folderid").text(), QStringLiteral("31"));
-        QCOMPARE(request.firstChildElement("computername").text(), QHostInfo::localHostName());
+        QCOMPARE(request.firstChildElement("hash").text() + "|" + request.firstChildElement("folderid").text() + "|"
+                     + request.firstChildElement("computername").text(),
+                 hash + "|31|" + QHostInfo::localHostName());
         QStringList values;
         for (QDomElement m = request.firstChildElement("metadato"); !m.isNull(); m = m.nextSiblingElement("metadato"))
             values << m.attribute("key") + "=" + m.attribute("value");
         QCOMPARE(values, (QStringList{"10=05/03/2013", "11=", "2=F-1 & <bis>", "9=1.234,56"}));
-
-        // Token stored; the synchronisation then brings the service's row.
-        QVERIFY(!catalogueValue("SELECT token FROM files WHERE hash = ? AND folderid = 31", {hash}).toString().isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !catalogueValue("SELECT tsconserve FROM files WHERE hash = ? AND folderid = 31", {hash}).toString().isEmpty(),
-            20000);
-        QCOMPARE(catalogueValue("SELECT value FROM metadati_values WHERE hash = ? AND idmetadata = 2", {hash}).toString(),
-                 QStringLiteral("F-1 & <bis>"));
 
         // "Chiudi" on the success page closes without a question.
         prompts->clear();
@@ -287,15 +213,26 @@ private slots:
         QTRY_VERIFY(!alive);
     }
 
-    // A conserve failure other than validation removes the rows and offers
-    // "Indietro" to the form as it was; the next try meets an expired session,
-    // which one sign-in repairs without a word.
-    void otherConserveFailureThenExpiredSession()
+    // An expired session met by the upload, and again by the conserve request:
+    // each time one sign-in repairs it without a word, and the file is
+    // preserved once. In between, a conserve failure other than validation
+    // removes the rows and offers "Indietro" to the form as it was.
+    void expiredSessionsAroundAnotherConserveFailure()
     {
-        ConservaFileDialog *dialog = toForm(newFile(QStringLiteral("fattura-guasto.txt")));
+        ConservaFileDialog *dialog = withClass(newFile(QStringLiteral("fattura-guasto.txt")));
         QVERIFY(dialog);
+        QVERIFY(service.expireSessions());
+        prompts->clear();
+        click(dialog, "btmStartUpload");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
+        QCOMPARE(criticals(), QStringList());
+        QCOMPARE(dialog->valueWidgets().size(), 4);
         const QString hash = dialog->hash();
-        fillValid(dialog, "F-3");
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {hash}), 1);
+
+        setValue(dialog, "2", "F-3");
+        setValue(dialog, "9", "1.234,56");
+        setValue(dialog, "10", "05/03/2013");
         QVERIFY(service.failNext("savevaluemetadati", "16", "Servizio in manutenzione"));
         click(dialog, "btmConserva");
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageFailure));
@@ -305,10 +242,10 @@ private slots:
                  QStringLiteral("Conservazione del documento non riuscita<br/>Servizio in manutenzione"));
         QVERIFY(child<QPushButton>(dialog, "btmShowDetailError")->isHidden());
         QVERIFY(!child<QPushButton>(dialog, "btmIndietroFailure")->isHidden());
-
         click(dialog, "btmIndietroFailure");
         QCOMPARE(dialog->currentPage(), int(ConservaFileDialog::PageIndexes));
-        QCOMPARE(comboText(dialog, "2"), QStringLiteral("F-3"));
+        QCOMPARE(qobject_cast<QComboBox *>(valueWidget(dialog, "2"))->currentText(), QStringLiteral("F-3"));
+
         QVERIFY(service.expireSessions());
         prompts->clear();
         click(dialog, "btmConserva");
@@ -318,51 +255,36 @@ private slots:
         QCOMPARE(serviceVersions(session->jar.get(), hash, 31), 1);
     }
 
-    void failureMessageUnderTitleOrBehindDetails_data()
+    // An upload refusal keeps its row until the next attempt replaces it; its
+    // long message, kept as plain text, is shown behind "Dettagli" (a short
+    // one goes under the title, as for the conserve failure above).
+    void uploadRefusalWithALongMessage()
     {
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("underTitle");
-        QTest::newRow("39 characters") << QString(39, QLatin1Char('x')) << true;
-        QTest::newRow("40 characters") << QString(40, QLatin1Char('y')) << false;
-        QTest::newRow("lines, < and &") << QStringLiteral("Prima riga <tag>\nSeconda riga & ultima, abbastanza lunga")
-                                        << false;
-    }
-    void failureMessageUnderTitleOrBehindDetails()
-    {
-        QFETCH(QString, message);
-        QFETCH(bool, underTitle);
+        const QString message = QStringLiteral("Prima riga <tag>\nSeconda riga & ultima, abbastanza lunga");
         ConservaFileDialog *dialog = withClass(newFile(QStringLiteral("fattura-messaggio.txt")));
         QVERIFY(dialog);
         QVERIFY(service.failNext("uploadfile", "13", message));
         click(dialog, "btmStartUpload");
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageFailure));
-        QVERIFY(dialog->isVisible());
         QVERIFY(!dialog->uploadWindow() || !dialog->uploadWindow()->isVisible());
         QVERIFY(child<QPushButton>(dialog, "btmIndietroFailure")->isHidden());
-        // An upload failure leaves its row until the next attempt replaces it.
         QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {dialog->hash()}), 1);
-        auto *title = child<QLabel>(dialog, "lblTitleFailure");
-        auto *details = child<QPushButton>(dialog, "btmShowDetailError");
-        if (underTitle) {
-            QCOMPARE(title->text(), QStringLiteral("Upload del file non riuscito<br/>") + message);
-            QVERIFY(details->isHidden());
-            return;
-        }
-        QCOMPARE(title->text(), QStringLiteral("Upload del file non riuscito"));
-        QVERIFY(!details->isHidden());
-        QTest::mouseClick(details, Qt::LeftButton);
+        QCOMPARE(child<QLabel>(dialog, "lblTitleFailure")->text(), QStringLiteral("Upload del file non riuscito"));
+        QVERIFY(!child<QPushButton>(dialog, "btmShowDetailError")->isHidden());
+        click(dialog, "btmShowDetailError");
         auto *window = dialog->findChild<DetailDialog *>();
         QVERIFY(window && window->isVisible());
-        QCOMPARE(window->windowTitle(), QStringLiteral("Dettaglio errore"));
         QCOMPARE(child<QTextEdit>(window, "teDescription")->toPlainText(), message);
     }
 
-    void unreadableFileEndsTheDialog()
+    // A file gone before "Avanti" ends the dialog with no row left behind; an
+    // empty file (no head fingerprint) is preserved like any other.
+    void unreadableAndEmptyFiles()
     {
-        const QString path = newFile(QStringLiteral("sparito.txt"));
-        ConservaFileDialog *dialog = withClass(path);
+        const QString gone = newFile(QStringLiteral("sparito.txt"));
+        ConservaFileDialog *dialog = withClass(gone);
         QVERIFY(dialog);
-        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::remove(gone));
         QSignalSpy closing(dialog, &ConservaFileDialog::closewindow);
         QPointer<ConservaFileDialog> alive(dialog);
         prompts->clear();
@@ -372,20 +294,16 @@ private slots:
         QCOMPARE(closing.count(), 1);
         QTRY_VERIFY(!alive);
         QCOMPARE(count("SELECT count(*) FROM files"), count("SELECT count(*) FROM files WHERE token != ''"));
-    }
 
-    void emptyFileIsPreserved()
-    {
-        const QString path = TestEnv::instance()->home() + QStringLiteral("/vuoto.txt");
-        writeFile(path, QByteArray());
-        ConservaFileDialog *dialog = toForm(path, QStringLiteral("Fatture fornitori"));
+        const QString empty = TestEnv::instance()->home() + QStringLiteral("/vuoto.txt");
+        writeFile(empty, QByteArray());
+        dialog = withClass(empty, QStringLiteral("Fatture fornitori"));
         QVERIFY(dialog);
+        click(dialog, "btmStartUpload");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
         QVERIFY(dialog->valueWidgets().isEmpty());
         click(dialog, "btmConserva");
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
-        QDomDocument sent;
-        QVERIFY(sent.setContent(dialog->requestBody()));
-        QVERIFY(sent.documentElement().firstChildElement("metadato").isNull());
     }
 
     // "Annulla" in the progress window while the file is read or while it is
@@ -404,19 +322,33 @@ private slots:
         const QString path = newFile(hashing ? QStringLiteral("grande.bin") : QStringLiteral("annullato.txt"));
         if (hashing)
             QVERIFY(QFile(path).resize(size));
-        ConservaFileDialog *dialog = withClass(path);
+        QPointer<ConservaFileDialog> dialog = withClass(path);
         QVERIFY(dialog);
         if (!hashing)
             QVERIFY(service.delayNext(3000));
-        QSignalSpy closing(dialog, &ConservaFileDialog::closewindow);
-        QString message;
+        QSignalSpy closing(dialog.data(), &ConservaFileDialog::closewindow);
         prompts->clear();
-        QVERIFY(cancelWhen(dialog, [&](DialogUploadFile *window) {
+
+        // Polls the progress window and presses "Annulla" once it shows the step.
+        QString message;
+        bool clicked = false;
+        QTimer poll;
+        poll.setInterval(0);
+        connect(&poll, &QTimer::timeout, [&] {
+            DialogUploadFile *window = dialog ? dialog->uploadWindow() : nullptr;
+            if (clicked || !window)
+                return;
             message = child<QLabel>(window, "lblMessageOperation")->text();
             // While hashing, the bar has the file's size as maximum.
-            return hashing ? child<QProgressBar>(window, "pgProgressUpload")->maximum() == int(size)
-                           : message == QStringLiteral("Upload file in corso ...");
-        }));
+            if (hashing ? child<QProgressBar>(window, "pgProgressUpload")->maximum() == int(size)
+                        : message == QStringLiteral("Upload file in corso ...")) {
+                clicked = true;
+                click(window, "btmCancelUpload");
+            }
+        });
+        poll.start();
+        click(dialog, "btmStartUpload");
+        QVERIFY(QTest::qWaitFor([&] { return !dialog; }, 20000) && clicked);
         if (hashing)
             QCOMPARE(message, QStringLiteral("Calcolo impronta in corso ..."));
         QTest::qWait(200);
@@ -428,37 +360,11 @@ private slots:
             QCOMPARE(count("SELECT count(*) FROM files WHERE token = '' OR token IS NULL"), 0);
     }
 
-    // An expired session met by the upload: one sign-in repairs it without a
-    // word, and the file is uploaded and preserved once.
-    void sessionTimeOutDuringUploadIsRepairedOnce()
-    {
-        ConservaFileDialog *dialog = withClass(newFile(QStringLiteral("scaduta.txt")));
-        QVERIFY(dialog);
-        QVERIFY(service.expireSessions());
-        prompts->clear();
-        click(dialog, "btmStartUpload");
-        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
-        QCOMPARE(dialog->valueWidgets().size(), 4);
-        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {dialog->hash()}), 1);
-        fillValid(dialog, "F-4");
-        click(dialog, "btmConserva");
-        QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
-        QCOMPARE(criticals(), QStringList());
-        QCOMPARE(serviceVersions(session->jar.get(), dialog->hash(), 31), 1);
-    }
-
-    void networkErrorWhileClassesLoadEndsTheDialog()
-    {
-        Setting().saveSetting("url", "http://127.0.0.1:1");
-        prompts->clear();
-        QPointer<ConservaFileDialog> alive(open(newFile(QStringLiteral("rete.txt"))));
-        QTRY_VERIFY_WITH_TIMEOUT(!alive, 20000);
-        QCOMPARE(prompts->count(), 2);
-        QCOMPARE(prompts->calls().at(0).title, QStringLiteral("Errore"));
-        QCOMPARE(prompts->calls().at(1).title, QStringLiteral("Sincronizzazione classi"));
-    }
-
-    void classListsFilterByGroupAndName()
+    // The class lists: the search, quotes and wildcards matching themselves,
+    // spans every profile until a group is chosen, then stays within it;
+    // "Avanti" wants a class; "Gestisci classi" hides the dialog until the
+    // classes window closes, and a class added meanwhile is then listed.
+    void classLists()
     {
         ConservaFileDialog *dialog = open(newFile(QStringLiteral("filtri.txt")));
         QVERIFY(listsReady(dialog));
@@ -466,64 +372,45 @@ private slots:
         auto *classes = child<QTableView>(dialog, "twListCateg");
         auto *search = child<QLineEdit>(dialog, "leSearch");
         const auto names = [&] { return column(classes->model(), 1); };
-        QCOMPARE(groups->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Filtra per gruppi"));
-        QCOMPARE(classes->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Seleziona una classe"));
-        QVERIFY(classes->isColumnHidden(0));
-
-        // Before a group is chosen the search spans every profile; quotes and
-        // wildcards match themselves.
+        QCOMPARE(column(groups->model(), 0), (QStringList{"Tutti", "Amministrazione", "Legale"}));
         search->setText("Fatture");
-        QCOMPARE(names().size(), 3);
-        QVERIFY(names().contains("Fatture utenze"));
+        QCOMPARE(names(), (QStringList{"Fatture clienti", "Fatture fornitori", "Fatture utenze"}));
         search->setText("d'opera");
         QCOMPARE(names(), QStringList{"Contratti d'opera"});
         search->setText("100%");
         QCOMPARE(names(), QStringList());
-
         groups->selectRow(0); // "Tutti"
-        QCOMPARE(search->text(), QString());
-        QCOMPARE(names().size(), 3);
         search->setText("Fatture");
         QCOMPARE(names().size(), 2);
-
         groups->selectRow(1); // "Amministrazione"
         QCOMPARE(search->text(), QString());
         QCOMPARE(names(), (QStringList{"Fatture clienti", "Fatture fornitori"}));
         search->setText("client");
         QCOMPARE(names(), QStringList{"Fatture clienti"});
 
-        // "Avanti" without a class.
         classes->clearSelection();
         prompts->clear();
         click(dialog, "btmStartUpload");
         QCOMPARE(prompts->describe(), QStringList{"critical|Campo obbligatorio|Devi selezionare una classe"});
         QVERIFY(child<QPushButton>(dialog, "btmStartUpload")->isEnabled());
         QCOMPARE(dialog->currentPage(), int(ConservaFileDialog::PageClass));
-    }
 
-    void manageClassesHidesTheDialogUntilTheClassesWindowCloses()
-    {
-        ConservaFileDialog *dialog = open(newFile(QStringLiteral("classi.txt")));
-        QVERIFY(listsReady(dialog));
+        groups->selectRow(2); // "Legale"
         click(dialog, "btmOpenCateg");
         QVERIFY(!dialog->isVisible());
-        Categorie *classes = nullptr;
+        Categorie *window = nullptr;
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *c = qobject_cast<Categorie *>(w); c && c->isVisible())
-                classes = c;
-        QVERIFY(classes);
-        QCOMPARE(classes->model()->profile(), QStringLiteral("P-CARLA"));
-        QSignalSpy synced(classes->connection(), &KVWConn::syncCategorieOK);
+                window = c;
+        QVERIFY(window);
+        QCOMPARE(window->model()->profile(), QStringLiteral("P-CARLA"));
+        QSignalSpy synced(window->connection(), &KVWConn::syncCategorieOK);
         QVERIFY(synced.wait(20000));
-        // Meanwhile a class appears in the catalogue: the lists are read again.
-        Database database;
-        database.openDB();
-        QSqlQuery(database.db).exec("INSERT INTO folders (idfolder, name, groups, idbuckets) "
-                                    "VALUES (99, 'Nuova classe', 'Legale', 'P-CARLA')");
-        database.closeDB();
-        click(classes, "btmClose");
+        catalogueValue("INSERT INTO folders (idfolder, name, groups, idbuckets) "
+                       "VALUES (99, 'Nuova classe', 'Legale', 'P-CARLA')");
+        click(window, "btmClose");
         QVERIFY(dialog->isVisible());
-        QVERIFY(column(child<QTableView>(dialog, "twListCateg")->model(), 1).contains("Nuova classe"));
+        QVERIFY(names().contains("Nuova classe"));
     }
 };
 
