@@ -121,7 +121,7 @@ class TestKVWConn : public QObject
     }
 
     // The two-part upload into class 21 ("14", after some progress), then the
-    // conserve request with the value 42 ("15" and a token).
+    // conserve request with the value 42 ("15"; the token's use: tst_conserva).
     void preserve(KVWConn &conn, const QByteArray &content, const QString &name)
     {
         QSignalSpy done(&conn, &KVWConn::commandSuccessful);
@@ -135,7 +135,6 @@ class TestKVWConn : public QObject
                                             .arg(sha1Hex(content)));
         QVERIFY(waitFor(done, 2));
         QCOMPARE(status(done, 1), "15");
-        QVERIFY(!done.at(1).at(0).value<QDomElement>().firstChildElement("token").text().isEmpty());
     }
 
 private slots:
@@ -278,8 +277,7 @@ private slots:
         restore(m_large);
         QVERIFY(waitFor(finished, 2));
         QCOMPARE(body, m_large);
-        QVERIFY(progress.count() >= 1);
-        QCOMPARE(progress.last().at(0).toLongLong(), qint64(m_large.size()));
+        QVERIFY(!progress.isEmpty() && progress.last().at(0).toLongLong() == m_large.size());
 
         // Refused: an HTTP 500 in download mode is read as a service reply.
         restore("mai conservato");
