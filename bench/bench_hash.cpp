@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // bench_hash: the file fingerprint on a large file already in the system's
 //  file cache, against `openssl dgst -sha1` on the same file in the same run.
 //  A 1 GiB file of pseudo-random bytes is written to a private temporary

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Restore of a 1 GiB preserved file from the reference service on loopback,
 // through the client's own restore (the "ripristina" request in download mode,
 // the progress window, the bytes streamed to a temporary file beside the

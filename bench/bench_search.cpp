@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // bench_search: word search and refresh of the file list on a large catalogue.
 //  A catalogue of 50,000 preserved files with 10 index values each (one
 //  profile, 40 classes) is written to a private catalogue, and the search index

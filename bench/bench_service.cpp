@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // bench_service: the reference service under load.
 //  1. 50 concurrent clients, each looping login + syncfolder for 20 s on
 //     loopback; every reply must be a success.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // bench_sync: first synchronisation of a large account through KVWConn.
 //  A login reply with 50,000 files of 10 index values each (about 66 MB of XML)
 //  is served from a file by a small HTTP server on loopback; a KVWConn logs in

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Preservation of a 1 GiB file through the client's own preservation dialog,
 // against the reference service on loopback: "Avanti" fingerprints the file
 // and sends it as a streamed multipart upload, until the index form is shown.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's side of the local command channel: the server lives while
 // a user is signed in, and each message it receives is dispatched here.
 

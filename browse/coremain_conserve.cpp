@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's side of preservation and rectification: "Conserva" (button
 // and tray), files dropped on the window, "Rettifica" of the selected file, and
 // the bookkeeping of the one preservation dialog the window knows of.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The documents page of the main window: the preserved-file list of the
 // current profile, its word search, sorting, and the details of the selected
 // file.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's retrieval: restore ("Scarica"), exhibition ("Esibisci")
 // and history ("Storia") of the file selected in the preserved-file list.
 

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every Debian package that building, running and testing Tavrel Lite needs.
 # Idempotent: packages already present are left as they are. Run as root (or via sudo).
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the image set of the resource bundle `risorse` into app/images/.
 
 Every image is drawn from scratch with Pillow: shapes, gradients and, for a few

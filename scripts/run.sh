@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is needed, builds Tavrel Lite, starts the reference service with
 # the demo data on 127.0.0.1:8765 (kept under ~/.local/share/TavrelLite/refservice)
 # and runs the client against it. Without a display the client runs under Xvfb.

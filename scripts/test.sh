@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is needed, builds Tavrel Lite with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs every test.
 set -euo pipefail

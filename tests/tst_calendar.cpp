@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Date fields of the index form: the calendar popup, the clear button and the
 // text written for a picked day.
 

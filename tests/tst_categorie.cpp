@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Categorie window against the reference service: it brings the catalogue
 // up to date itself, lists only the chosen profile's classes, filters them by
 // name, opens their index definitions, and closes on a failed synchronisation.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The password change window: the client's own checks, the "changePWD" request,
 // and its outcomes against the reference service (refusal with the service's
 // reason, success, an expired session repaired on the way).

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The class list of a profile: only that profile's classes, filtered by any
 // part of the name, with quotes and LIKE wildcards matching themselves.
 #include "admin/classlistmodel.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The preservation dialog against the reference service: class choice, upload,
 // index form, conserve request, and every way it can end.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The file list's models and delegates: texts, markup, icons and dates.
 #include "browse/dateformatdelegate.h"
 #include "browse/filelistquery.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The update dialog: cancelling before and during the download, a download that
 // fails, a package that cannot be written (nothing half-written is left), and a
 // successful update that leaves the package, opens it and quits the client.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Exhibition against the reference service, from the history window: the page
 // opened with a one-time code, re-login, a network failure, and the page
 // address built from the current service address.

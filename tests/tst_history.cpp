@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The history window against the reference service: the versions of a file
 // rectified twice, the action buttons, failures and the re-login while loading.
 

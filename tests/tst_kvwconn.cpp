@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The service connection against the reference service: how each kind of reply
 // reaches the window, re-login after a session time-out and the attempt
 // counter, the shared session's credentials, download mode, the update demand,

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The documents page of the real main window, signed in to the reference
 // service with the demo catalogue.
 #include "browse/coremain.h"

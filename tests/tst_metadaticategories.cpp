@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The index definitions of a class: names, type names and the two flags shown
 // as check marks, in a read-only window that any way of closing accepts.
 #include "admin/listmetadatadelegate.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Proxy settings: the dialog's checks and what it stores, how a connection
 // applies the stored proxy, and the answer to a real proxy (squid with Basic
 // authentication) that asks for credentials.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The reference service through real HTTP: refusals without a session, hostile
 // requests, uploads, validation and the synchronisation cursor, quota, the
 // rectification refusals, the exhibition page, other users' files, racing

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The reference service's life cycle through real HTTP: session idle time-out,
 // the fail-next hook, the minimum version, broken uploads, kill -9 in the
 // middle of an upload and after acknowledged preservations, abandoned

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Restore against the reference service, driven from the history window: the
 // bytes written, an existing file replaced, cancel, refusal, re-login, and the
 // paths that cannot take the file.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Retrieval from the main window against the reference service: "Scarica"
 // and "Esibisci" on the selected row of the preserved-file list, refused, with
 // an expired session or without a reachable service.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's side of preservation against the reference service:
 // "Conserva", drops and "Rettifica", and the one-preservation-at-a-time guard.
 

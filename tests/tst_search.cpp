@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The word search of the file list: the indexed statement must give exactly the
 // rows of the scan of the catalogue's searchable-value view, before and after
 // every kind of catalogue change, and the word rules hold.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The single-instance guard: its names, the byte frames between instances,
 // the running instance's server, later starts, and what a dead or foreign
 // instance may leave in the way. (Real second starts of the client, and a

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Catalogue synchronisation: how a login or "syncfolder" body is written into
 // the catalogue (replaced and merged tables, idempotence, user change, cursor),
 // and the reply reader that leaves bulky elements out of the DOM.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A user's day with the real windows against the reference service: sign in,
 // preserve a file handed over by another program (one index value rejected
 // first), find it, restore it, rectify it, look at its history, exhibit it,

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tavrel Lite developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // tavrel-send: hands a command to the running Tavrel Lite client of this user.
 //
 //   tavrel-send conserva FILE     preserve FILE
