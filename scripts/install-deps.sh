@@ -10,9 +10,11 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-charts-dev libqt6opengl6-dev
   qt6-translations-l10n qt6-l10n-tools libqt6svg6 qt6-qpa-plugins
   libgl-dev libxkbcommon-dev
-  libssl-dev libcpp-httplib-dev openssl
+  libssl-dev libcpp-httplib-dev libmicrohttpd-dev openssl
+  qtkeychain-qt6-dev gnome-keyring dbus dbus-x11 libsecret-tools
   xvfb xauth x11-utils xdg-utils
-  tinyproxy squid apache2-utils
+  tinyproxy squid apache2-utils trayer
+  lintian appstream desktop-file-utils help2man poppler-utils
   curl sqlite3 libsqlite3-dev python3 python3-pil
 )
 
