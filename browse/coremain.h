@@ -176,8 +176,11 @@ private:
     void wireConserve();
     // Opens a preservation dialog for `path` and remembers it.
     ConservaFileDialog *openConserveDialog(const QString &path, QWidget *parent);
-    // Opens a modal rectification dialog replacing the version `previousHash`.
-    ConservaFileDialog *openRectifyDialog(const QString &path, const QString &previousHash);
+    // Opens a modal rectification dialog replacing the version `previousHash`
+    // preserved in the class `classId` (-1: the class of its first catalogue row).
+    ConservaFileDialog *openRectifyDialog(const QString &path, const QString &previousHash, int classId = -1);
+    // Selects the list row of the file stored at `path` and shows its details.
+    void selectListFile(const QString &path);
     QPointer<ConservaFileDialog> winConserve;
     QString pathFileConserve;
     bool choosingFile = false;
