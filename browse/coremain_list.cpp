@@ -97,6 +97,8 @@ void CoreMain::wireList()
     // new width: the column widths follow the table's resize instead.
     // Columns 1 to 5 share the width equally; none takes up the rest.
     ui->tbwFile->horizontalHeader()->setStretchLastSection(false);
+    // The header shows by which column, and which way, the list is sorted.
+    ui->tbwFile->horizontalHeader()->setSortIndicatorShown(true);
     ui->tbwFile->installEventFilter(new ResizeWatcher(this, [this] { setFileColumnWidths(); }));
 
     // One rich-text delegate for the whole file table, for the window's life.
@@ -139,6 +141,8 @@ void CoreMain::refreshListFile()
             &CoreMain::onSelectedFile);
 
     setupFileColumns();
+    // The statement gives the rows newest first.
+    ui->tbwFile->horizontalHeader()->setSortIndicator(FileListQuery::Preserved, Qt::DescendingOrder);
     ui->tbwFile->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->tbwFile->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tbwFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -190,7 +194,7 @@ void CoreMain::onFilterList(QString text)
 
     // Newest first, then the first row is selected (and its details read).
     proxyModel->setFilterKeyColumn(-1);
-    proxyModel->sort(FileListQuery::Preserved, Qt::DescendingOrder);
+    ui->tbwFile->sortByColumn(FileListQuery::Preserved, Qt::DescendingOrder);
     ui->tbwFile->selectRow(0);
     detailsShown = !detailsShown;
     showHideDetail();
@@ -198,13 +202,9 @@ void CoreMain::onFilterList(QString text)
 
 void CoreMain::onSortByColumn(int column)
 {
-    // A new column sorts in the header's current order; the same column again
-    // reverses it.
-    QHeaderView *header = ui->tbwFile->horizontalHeader();
-    Qt::SortOrder order = header->sortIndicatorOrder();
-    if (header->sortIndicatorSection() == column)
-        order = order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
-    ui->tbwFile->sortByColumn(column, order);
+    // The header has already moved its indicator before telling of the click:
+    // a new column ascending, the same column again the other way round.
+    ui->tbwFile->sortByColumn(column, ui->tbwFile->horizontalHeader()->sortIndicatorOrder());
 }
 
 void CoreMain::onSelectedFile(QItemSelection selected, QItemSelection)

@@ -68,13 +68,30 @@ class TestListFile : public QObject
 
     bool buttonsShown() { return !child<QWidget>(window, "hwBottoniera")->isHidden(); }
 
-    // The column's texts after one header click and after a second one.
+    // Clicks the middle of the header of `section`.
+    void clickHeader(int section)
+    {
+        QHeaderView *header = table->horizontalHeader();
+        const QPoint middle(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, middle);
+    }
+
+    // The column's texts after one click on its header and after a second
+    // one, each followed by the order the header's indicator shows ("^" for
+    // ascending, "v" for descending; "?" when it shows another column or none).
     QPair<QStringList, QStringList> clickTwice(int section)
     {
-        emit table->horizontalHeader()->sectionClicked(section);
-        const QStringList first = column(section);
-        emit table->horizontalHeader()->sectionClicked(section);
-        return {first, column(section)};
+        QHeaderView *header = table->horizontalHeader();
+        auto indicator = [&] {
+            if (!header->isSortIndicatorShown() || header->sortIndicatorSection() != section)
+                return QStringLiteral("?");
+            return header->sortIndicatorOrder() == Qt::AscendingOrder ? QStringLiteral("^") : QStringLiteral("v");
+        };
+        clickHeader(section);
+        const QStringList first = column(section) << indicator();
+        clickHeader(section);
+        return {first, column(section) << indicator()};
     }
 
 private slots:
@@ -181,20 +198,26 @@ private slots:
         child<QLineEdit>(window, "leSearch")->clear();
     }
 
-    // A second click on a header reverses the order; the date column sorts by
-    // time and the computer-name column by the text as read, both ways.
+    // The list starts newest first, and its header says so. A click on
+    // another header sorts by that column ascending, a second click on it
+    // reverses the order; the date column sorts by time and the others by the
+    // text as read.
     void headerClickSortsAndReverses()
     {
+        QHeaderView *header = table->horizontalHeader();
+        QVERIFY(header->isSortIndicatorShown());
+        QCOMPARE(header->sortIndicatorSection(), int(FileListQuery::Preserved));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
         const auto names = clickTwice(FileListQuery::FileName);
-        QVERIFY(names.first == both || names.second == both);
-        QCOMPARE(names.second, QStringList({names.first.at(1), names.first.at(0)}));
-        const QStringList newestFirst{"2026-01-29 08:15:40", "2026-01-15 10:02:11"};
+        QCOMPARE(names.first, QStringList(both) << "^");
+        QCOMPARE(names.second, (QStringList{both.at(1), both.at(0), "v"}));
         const auto dates = clickTwice(FileListQuery::Preserved);
-        QVERIFY(dates.first == newestFirst || dates.second == newestFirst);
-        QCOMPARE(dates.second, QStringList({dates.first.at(1), dates.first.at(0)}));
-        const QStringList computers{"ufficio-amministrazione", "ufficio-legale"};
+        QCOMPARE(dates.first, (QStringList{"2026-01-15 10:02:11", "2026-01-29 08:15:40", "^"}));
+        QCOMPARE(dates.second, (QStringList{"2026-01-29 08:15:40", "2026-01-15 10:02:11", "v"}));
         const auto byComputer = clickTwice(FileListQuery::ComputerName);
-        QVERIFY(byComputer.first == computers || byComputer.second == computers);
+        QCOMPARE(byComputer.first, (QStringList{"ufficio-amministrazione", "ufficio-legale", "^"}));
+        QCOMPARE(byComputer.second, (QStringList{"ufficio-legale", "ufficio-amministrazione", "v"}));
     }
 
     void resizingSharesTheWidthAmongTheShownColumns()
