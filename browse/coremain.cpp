@@ -20,17 +20,20 @@
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 #include <QUrl>
 #include <QSqlQuery>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
-#include <QtCharts/QPieSeries>
-#include <QtCharts/QPieSlice>
 
 CoreMain::CoreMain()
     : QDialog(nullptr)
     , loadingMovie(QStringLiteral(":/images/loading.gif"))
 {
+    // Every window of the client, whatever its parent, carries the icon of
+    // the application and of its tray.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tavrellite.png")));
+
     // 2. The jar that carries the session, then the window's own connection.
     jar = new SessionCookieJar();
     conn = new KVWConn(jar, false, nullptr);
@@ -143,6 +146,9 @@ void CoreMain::buildTrayMenu()
     connect(actLogout, &QAction::triggered, this, &CoreMain::onClickLogout);
     connect(actLogin, &QAction::triggered, dialogLogin, &QWidget::show);
     connect(actQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    // The lines are current before the menu measures itself, so it is placed
+    // on screen at its real width the first time too.
+    connect(&menuSystray, &QMenu::aboutToShow, this, &CoreMain::refreshTrayInfo);
 
     trayIcon.setContextMenu(&menuSystray);
     trayIcon.setIcon(QIcon(QStringLiteral(":/images/tavrellite.png")));
@@ -215,15 +221,16 @@ void CoreMain::onLoginOK(QString username, QString password, bool save)
     startCommandServer();
 
     setMenuSystray(true);
-    ui->lblUserConn->setText(tr("Sei connesso come: ") + username);
+    ui->lblUserConn->setText(tr("Sei connesso come: ") + username.toHtmlEscaped());
 
     if (save) {
         settings.saveSetting(QStringLiteral("username"), username);
         settings.saveSetting(QStringLiteral("password"), password);
         settings.saveSetting(QStringLiteral("saveLogin"), QStringLiteral("1"));
     } else {
-        settings.saveSetting(QStringLiteral("username"), QString());
-        settings.saveSetting(QStringLiteral("password"), QString());
+        // The empty text, not a missing value.
+        settings.saveSetting(QStringLiteral("username"), QStringLiteral(""));
+        settings.saveSetting(QStringLiteral("password"), QStringLiteral(""));
         settings.saveSetting(QStringLiteral("saveLogin"), QStringLiteral("0"));
     }
     settings.saveSetting(QStringLiteral("lastusername"), username);
@@ -249,8 +256,31 @@ void CoreMain::onClickLogout()
     setMenuSystray(false);
     conn->logout();
     jar->clearCredentials();
+    clearAccountView();
     hide();
     dialogLogin->show();
+}
+
+void CoreMain::clearAccountView()
+{
+    // Nothing of this account is left for the next one to see: its files,
+    // search, profiles, usage figures and classes.
+    discardFileList();
+    {
+        const QSignalBlocker quiet(ui->cbBuckets);
+        ui->cbBuckets->clear();
+    }
+    idBucket.clear();
+    shownBucketId.clear();
+    shownBucketName.clear();
+    nameBucket = tr("Nessun Profilo");
+    bucketQuota.clear();
+    bucketUsed.clear();
+    bucketUnit.clear();
+    bucketDiv.clear();
+    refreshCharts();
+    refreshListClassi();
+    refreshTrayInfo();
 }
 
 void CoreMain::syncCategorie()
@@ -284,9 +314,12 @@ void CoreMain::onSyncCategorieOK()
     disconnectSync();
     loadingMovie.stop();
     ui->lblLoading->hide();
+    shownBucketId = idBucket;
+    shownBucketName = nameBucket;
     refreshListFile();
     refreshListClassi();
     refreshCharts();
+    refreshTrayInfo();
 }
 
 void CoreMain::onSyncCategorieKO(QString description, QString)
@@ -294,8 +327,24 @@ void CoreMain::onSyncCategorieKO(QString description, QString)
     // The synchronisation is over: a later failure of another exchange on this
     // connection (an exhibition, say) must not be taken for this one.
     disconnectSync();
+    loadingMovie.stop();
+    // A profile change that could not be synchronised is undone: the selector
+    // names again the profile whose files, figures and chart are shown.
+    if (idBucket != shownBucketId)
+        showBucket(shownBucketId, shownBucketName);
     Prompts::critical(this, tr("Errore"), description);
     hide();
+}
+
+void CoreMain::showBucket(const QString &id, const QString &name)
+{
+    idBucket = id;
+    nameBucket = name;
+    {
+        const QSignalBlocker quiet(ui->cbBuckets);
+        ui->cbBuckets->setCurrentIndex(ui->cbBuckets->findData(id));
+    }
+    refreshTrayInfo();
 }
 
 void CoreMain::onContextualMenu(QPoint pos)
@@ -433,41 +482,15 @@ void CoreMain::refreshCharts()
 
     const UsageFigures figures = UsageFigures::compute(bucketQuota, bucketUsed, bucketUnit,
                                                        bucketDiv, conn->savedUsername());
-    QChart *chart = new QChart();
-    chart->setBackgroundVisible(false);
-    chart->setBackgroundBrush(Qt::transparent);
-    chart->setDropShadowEnabled(false);
     ui->lblUserConn->setText(figures.userLine);
     ui->lblUserConn->setStyleSheet(figures.lineStyle);
 
     const int statsTab = ui->tabWidget->indexOf(ui->tabStatistiche);
-    if (!figures.hasQuota) {
-        if (statsTab >= 0)
-            ui->tabWidget->removeTab(statsTab);
-    } else {
-        if (statsTab >= 0)
-            ui->tabWidget->removeTab(statsTab);
+    if (statsTab >= 0)
+        ui->tabWidget->removeTab(statsTab);
+    if (figures.hasQuota)
         ui->tabWidget->addTab(ui->tabStatistiche, tr("Statistiche utilizzo"));
-    }
-    if (figures.hasFigures) {
-        auto *series = new QPieSeries(chart);
-        QPieSlice *free = series->append(figures.freeLabel, double(figures.freeUnits));
-        QPieSlice *usedSlice = series->append(figures.usedLabel, double(figures.usedUnits));
-        free->setColor(QColor(QStringLiteral("#13e837")));
-        usedSlice->setColor(QColor(QStringLiteral("#FF0000")));
-        for (QPieSlice *slice : {free, usedSlice}) {
-            slice->setLabelVisible(true);
-            slice->setLabelColor(Qt::black);
-            slice->setBorderWidth(2);
-            slice->setExplodeDistanceFactor(0.02);
-        }
-        chart->addSeries(series);
-        chart->legend()->setVisible(true);
-        chart->legend()->setAlignment(Qt::AlignRight);
-        chart->legend()->setLabelColor(Qt::black);
-    } else {
-        chart->legend()->setVisible(false);
-    }
+    QChart *chart = figures.makeChart();
     QChart *previous = ui->wwCharts->chart();
     ui->wwCharts->setChart(chart);
     delete previous;

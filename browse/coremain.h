@@ -104,11 +104,18 @@ private:
     void openPage(const char *path);
     void connectSync();
     void disconnectSync();
+    void showBucket(const QString &id, const QString &name);
+    void clearAccountView();
 
     Ui::CoreMain *ui = nullptr;
 
     QString idBucket;
     QString nameBucket;
+    // The profile whose files, figures and chart are shown: a change of
+    // profile takes effect when its synchronisation succeeds, and is undone
+    // when it fails.
+    QString shownBucketId;
+    QString shownBucketName;
     QString bucketQuota;
     QString bucketUsed;
     QString bucketUnit;
@@ -203,6 +210,7 @@ public:
 private:
     void wireList();
     void setupFileColumns();
+    void discardFileList();
     class ListFileDelegate *listModel = nullptr;
     class QSortFilterProxyModel *proxyModel = nullptr;
     class MetaDataDetailDelegate *detailModel = nullptr;

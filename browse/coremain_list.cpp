@@ -18,6 +18,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QSortFilterProxyModel>
 #include <QSqlQuery>
 
@@ -156,6 +157,24 @@ void CoreMain::refreshListFile()
     ui->tbwMetadati->setModel(details);
     delete detailModel;
     detailModel = details;
+    ui->hwBottoniera->hide();
+}
+
+void CoreMain::discardFileList()
+{
+    QItemSelectionModel *oldSelection = ui->tbwFile->selectionModel();
+    ui->tbwFile->setModel(nullptr);
+    delete oldSelection;
+    delete proxyModel;
+    delete listModel;
+    proxyModel = nullptr;
+    listModel = nullptr;
+    if (detailModel) {
+        detailModel->clear();
+        detailModel->setSearchText(QString());
+    }
+    const QSignalBlocker quiet(ui->leSearch);
+    ui->leSearch->clear();
     ui->hwBottoniera->hide();
 }
 
