@@ -8,6 +8,7 @@
 #include "browse/coremain.h"
 
 #include "browse/dateformatdelegate.h"
+#include "browse/emptylistnote.h"
 #include "browse/filelistproxy.h"
 #include "browse/filelistquery.h"
 #include "browse/htmlitemdelegate.h"
@@ -105,6 +106,23 @@ void CoreMain::wireList()
     // One rich-text delegate for the whole file table, for the window's life.
     htmlDelegate = new HTMLItemDelegate(this);
     ui->tbwFile->setItemDelegate(htmlDelegate);
+
+    ui->tbwMetadati->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+
+    // What an empty list or an empty details pane means, in words.
+    noFilesNote = new EmptyListNote(ui->tbwFile, QStringLiteral("lblNoFiles"));
+    noDetailsNote = new EmptyListNote(ui->tbwMetadati, QStringLiteral("lblNoDetails"));
+    noDetailsNote->setText(tr("Seleziona un documento per vederne i dettagli"));
+    updateListNotes();
+}
+
+void CoreMain::updateListNotes()
+{
+    const bool searching = listModel && !listModel->searchText().isEmpty();
+    noFilesNote->setText(searching ? tr("Nessun documento corrisponde alla ricerca")
+                                   : tr("Nessun documento conservato in questo profilo"));
+    noFilesNote->setVisible(proxyModel && proxyModel->rowCount() == 0);
+    noDetailsNote->setVisible(!detailModel || detailModel->rowCount() == 0);
 }
 
 void CoreMain::refreshListFile()
@@ -158,6 +176,7 @@ void CoreMain::refreshListFile()
     delete detailModel;
     detailModel = details;
     ui->hwBottoniera->hide();
+    updateListNotes();
 }
 
 void CoreMain::discardFileList()
@@ -173,9 +192,12 @@ void CoreMain::discardFileList()
         detailModel->clear();
         detailModel->setSearchText(QString());
     }
-    const QSignalBlocker quiet(ui->leSearch);
-    ui->leSearch->clear();
+    {
+        const QSignalBlocker quiet(ui->leSearch);
+        ui->leSearch->clear();
+    }
     ui->hwBottoniera->hide();
+    updateListNotes();
 }
 
 void CoreMain::setupFileColumns()
@@ -217,6 +239,7 @@ void CoreMain::onFilterList(QString text)
     ui->tbwFile->selectRow(0);
     detailsShown = !detailsShown;
     showHideDetail();
+    updateListNotes();
 }
 
 void CoreMain::onSortByColumn(int column)
@@ -233,6 +256,7 @@ void CoreMain::onSelectedFile(QItemSelection selected, QItemSelection)
         if (detailModel)
             detailModel->clear();
         ui->hwBottoniera->hide();
+        updateListNotes();
         return;
     }
     ui->hwBottoniera->show();
@@ -250,9 +274,12 @@ void CoreMain::onSelectedFile(QItemSelection selected, QItemSelection)
     ui->tbwMetadati->setModel(detailModel);
     ui->tbwMetadati->hideColumn(0);
     ui->tbwMetadati->hideColumn(3);
-    const int width = ui->tbwMetadati->width();
-    ui->tbwMetadati->setColumnWidth(1, width / 3);
-    ui->tbwMetadati->setColumnWidth(2, (width / 3) * 2 - 10);
+    // The names take a third of the pane; the values the rest of its visible
+    // width, with or without a vertical scrollbar, so the pane never scrolls
+    // sideways. Long values wrap.
+    ui->tbwMetadati->setColumnWidth(1, ui->tbwMetadati->width() / 3);
+    ui->tbwMetadati->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    updateListNotes();
 }
 
 void CoreMain::showHideDetail()
