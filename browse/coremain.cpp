@@ -20,6 +20,10 @@
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QScreen>
+#include <QTextDocument>
+#include <QtMath>
 #include <QSignalBlocker>
 #include <QUrl>
 #include <QSqlQuery>
@@ -54,6 +58,9 @@ CoreMain::CoreMain()
     ui->setupUi(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(tr("Tavrel Lite"));
+    // It opens no larger than the screen, its frame included.
+    if (QScreen *shownOn = screen())
+        resize(size().boundedTo(shownOn->availableGeometry().size() - QSize(16, 48)));
 
     // 6-7.
     ui->tbwFile->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -221,7 +228,7 @@ void CoreMain::onLoginOK(QString username, QString password, bool save)
     startCommandServer();
 
     setMenuSystray(true);
-    ui->lblUserConn->setText(tr("Sei connesso come: ") + username.toHtmlEscaped());
+    setUserLine(tr("Sei connesso come: ") + username.toHtmlEscaped());
 
     if (save) {
         settings.saveSetting(QStringLiteral("username"), username);
@@ -375,7 +382,14 @@ void CoreMain::showSettings()
 
 void CoreMain::setFileColumnWidths()
 {
-    const int width = ui->tbwFile->width() / 5 - 5;
+    // Five equal columns that leave room for a vertical scrollbar, whatever
+    // its width in the desktop's style: the list never needs a horizontal
+    // one, and a list that grows or shrinks past the table's height (a
+    // search) does not move the columns.
+    QTableView *table = ui->tbwFile;
+    const int room = table->width() - 2 * table->frameWidth()
+        - table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table->verticalScrollBar());
+    const int width = qMin(table->width() / 5 - 5, room / 5);
     for (int column = 1; column <= 5; ++column)
         ui->tbwFile->setColumnWidth(column, width);
 }
@@ -464,6 +478,21 @@ void CoreMain::onChangeBucket(int index)
     syncCategorie();
 }
 
+void CoreMain::setUserLine(const QString &text)
+{
+    // One line where the bar has room for it, wrapped where it has not: the
+    // label may grow up to the width of its text on one line, no further, so
+    // "(Cambia password)" follows it.
+    QLabel *line = ui->lblUserConn;
+    line->setText(text);
+    QTextDocument oneLine;
+    oneLine.setDocumentMargin(0);
+    oneLine.setDefaultFont(line->font());
+    oneLine.setHtml(text);
+    line->setMaximumWidth(qCeil(oneLine.idealWidth()) + line->contentsMargins().left()
+                          + line->contentsMargins().right() + 2 * line->margin() + 1);
+}
+
 void CoreMain::refreshCharts()
 {
     database.openDB();
@@ -482,7 +511,7 @@ void CoreMain::refreshCharts()
 
     const UsageFigures figures = UsageFigures::compute(bucketQuota, bucketUsed, bucketUnit,
                                                        bucketDiv, conn->savedUsername());
-    ui->lblUserConn->setText(figures.userLine);
+    setUserLine(figures.userLine);
     ui->lblUserConn->setStyleSheet(figures.lineStyle);
 
     const int statsTab = ui->tabWidget->indexOf(ui->tabStatistiche);

@@ -101,6 +101,7 @@ private:
     void buildTrayMenu();
     void setFileColumnWidths();
     void refreshTrayInfo();
+    void setUserLine(const QString &text);
     void openPage(const char *path);
     void connectSync();
     void disconnectSync();
@@ -211,11 +212,14 @@ private:
     void wireList();
     void setupFileColumns();
     void discardFileList();
+    void updateListNotes();
     class ListFileDelegate *listModel = nullptr;
     class QSortFilterProxyModel *proxyModel = nullptr;
     class MetaDataDetailDelegate *detailModel = nullptr;
     class HTMLItemDelegate *htmlDelegate = nullptr;
     class DateFormatDelegate *dateDelegate = nullptr;
+    class EmptyListNote *noFilesNote = nullptr;
+    class EmptyListNote *noDetailsNote = nullptr;
     // === end list ===
     // === retrieve (browse/coremain_retrieve.cpp) ===
 public slots:

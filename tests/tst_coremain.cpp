@@ -275,6 +275,9 @@ private slots:
         QVERIFY(signInThroughDialog(window, "verdi", "Archivio2026"));
         QCOMPARE(window.connection()->savedUsername(), QStringLiteral("verdi"));
         QCOMPARE(files->model()->rowCount(), 0);
+        auto *empty = window.findChild<QLabel *>("lblNoFiles");
+        QVERIFY(empty && empty->isVisible());
+        QCOMPARE(empty->text(), QStringLiteral("Nessun documento conservato in questo profilo"));
         QVERIFY(line->text().contains("Sei connesso come: verdi (0 di 1024 MB)"));
         prompts->clear();
         QVERIFY(service.failNext("syncfolder", "2", "Servizio non disponibile"));
