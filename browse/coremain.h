@@ -211,6 +211,7 @@ public:
 private:
     void wireList();
     void setupFileColumns();
+    void replaceFileModels(class ListFileDelegate *model, class QSortFilterProxyModel *proxy);
     void discardFileList();
     void updateListNotes();
     class ListFileDelegate *listModel = nullptr;

@@ -149,13 +149,7 @@ void CoreMain::refreshListFile()
     auto *proxy = new FileListProxy(this);
     proxy->setSourceModel(model);
 
-    QItemSelectionModel *oldSelection = ui->tbwFile->selectionModel();
-    ui->tbwFile->setModel(proxy);
-    delete oldSelection;
-    delete proxyModel;
-    delete listModel;
-    listModel = model;
-    proxyModel = proxy;
+    replaceFileModels(model, proxy);
     connect(ui->tbwFile->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CoreMain::onSelectedFile);
 
@@ -179,15 +173,21 @@ void CoreMain::refreshListFile()
     updateListNotes();
 }
 
-void CoreMain::discardFileList()
+void CoreMain::replaceFileModels(ListFileDelegate *model, QSortFilterProxyModel *proxy)
 {
+    // The table moves over first, then the previous models go.
     QItemSelectionModel *oldSelection = ui->tbwFile->selectionModel();
-    ui->tbwFile->setModel(nullptr);
+    ui->tbwFile->setModel(proxy);
     delete oldSelection;
     delete proxyModel;
     delete listModel;
-    proxyModel = nullptr;
-    listModel = nullptr;
+    listModel = model;
+    proxyModel = proxy;
+}
+
+void CoreMain::discardFileList()
+{
+    replaceFileModels(nullptr, nullptr);
     if (detailModel) {
         detailModel->clear();
         detailModel->setSearchText(QString());
