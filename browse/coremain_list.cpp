@@ -99,8 +99,10 @@ void CoreMain::wireList()
     // new width: the column widths follow the table's resize instead.
     // Columns 1 to 5 share the width equally; none takes up the rest.
     ui->tbwFile->horizontalHeader()->setStretchLastSection(false);
-    // The header shows by which column, and which way, the list is sorted.
+    // The header shows by which column, and which way, the list is sorted;
+    // a selected row (which spans every column) does not turn it bold.
     ui->tbwFile->horizontalHeader()->setSortIndicatorShown(true);
+    ui->tbwFile->horizontalHeader()->setHighlightSections(false);
     ui->tbwFile->installEventFilter(new ResizeWatcher(this, [this] { setFileColumnWidths(); }));
 
     // One rich-text delegate for the whole file table, for the window's life.
