@@ -101,14 +101,22 @@ private:
     void buildTrayMenu();
     void setFileColumnWidths();
     void refreshTrayInfo();
+    void setUserLine(const QString &text);
     void openPage(const char *path);
     void connectSync();
     void disconnectSync();
+    void showBucket(const QString &id, const QString &name);
+    void clearAccountView();
 
     Ui::CoreMain *ui = nullptr;
 
     QString idBucket;
     QString nameBucket;
+    // The profile whose files, figures and chart are shown: a change of
+    // profile takes effect when its synchronisation succeeds, and is undone
+    // when it fails.
+    QString shownBucketId;
+    QString shownBucketName;
     QString bucketQuota;
     QString bucketUsed;
     QString bucketUnit;
@@ -206,11 +214,16 @@ public:
 private:
     void wireList();
     void setupFileColumns();
+    void replaceFileModels(class ListFileDelegate *model, class QSortFilterProxyModel *proxy);
+    void discardFileList();
+    void updateListNotes();
     class ListFileDelegate *listModel = nullptr;
     class QSortFilterProxyModel *proxyModel = nullptr;
     class MetaDataDetailDelegate *detailModel = nullptr;
     class HTMLItemDelegate *htmlDelegate = nullptr;
     class DateFormatDelegate *dateDelegate = nullptr;
+    class EmptyListNote *noFilesNote = nullptr;
+    class EmptyListNote *noDetailsNote = nullptr;
     // === end list ===
     // === retrieve (browse/coremain_retrieve.cpp) ===
 public slots:
