@@ -3,7 +3,7 @@
 
 #include "conserve/preservationreceipt.h"
 
-#include "conserve/fingerprint.h"
+#include "browse/fingerprintcache.h"
 #include "store/database.h"
 #include "store/setting.h"
 
@@ -80,11 +80,9 @@ PreservationReceipt PreservationReceipt::fromCatalogue(const QString &hash, int 
 {
     QString head;
     PreservationReceipt receipt = read(hash, classId, &head);
-    const QFileInfo local(receipt.localPath);
-    // The head is compared first, so a file that changed is seldom read whole.
-    if (!receipt.token.isEmpty() && local.isFile() && Fingerprint::getHash4k(receipt.localPath) == head
-        && Fingerprint::getHashQuiet(receipt.localPath) == hash) {
-        receipt.size = local.size();
-    }
+    // The file list's cache: a copy it has already checked is not read again,
+    // and one whose head differs is never read whole.
+    if (!receipt.token.isEmpty() && FingerprintCache::instance().matches(receipt.localPath, hash, head))
+        receipt.size = QFileInfo(receipt.localPath).size();
     return receipt;
 }
