@@ -80,6 +80,14 @@ bool confirm(QWidget *parent, const QString &title, const QString &text)
         == QMessageBox::Ok;
 }
 
+bool question(QWidget *parent, const QString &title, const QString &text)
+{
+    if (hasHandler())
+        return ask({Kind::Question, title, text, {}, {}}) == QLatin1String("yes");
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
 QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
                      const QString &filter)
 {

@@ -14,7 +14,7 @@ class QWidget;
 // setHandler() answers instead (tests use it to script answers and record texts).
 namespace Prompts {
 
-enum class Kind { Critical, Information, Warning, Confirm, OpenFile, SaveFile };
+enum class Kind { Critical, Information, Warning, Confirm, OpenFile, SaveFile, Question };
 
 struct Request {
     Kind kind;
@@ -25,7 +25,8 @@ struct Request {
 };
 
 // Return value of a handler: for Confirm, "ok" accepts and anything else cancels;
-// for file choosers, the chosen path ("" = cancelled); ignored for message boxes.
+// for Question, "yes" answers Sì and anything else No; for file choosers, the
+// chosen path ("" = cancelled); ignored for message boxes.
 using Handler = std::function<QString(const Request &)>;
 
 void setHandler(Handler handler); // an empty handler restores the Qt dialogs
@@ -40,6 +41,9 @@ void warning(QWidget *parent, const QString &title, const QString &text);
 QWidget *nonBlockingWarning(QWidget *parent, const QString &title, const QString &text);
 // OK/Cancel question with OK as the default button; true when OK was chosen.
 bool confirm(QWidget *parent, const QString &title, const QString &text);
+// Sì/No question with No as the default button, for a step that is better not
+// taken by a hasty Enter; true when Sì was chosen.
+bool question(QWidget *parent, const QString &title, const QString &text);
 QString openFileName(QWidget *parent, const QString &caption, const QString &dir = QString(),
                      const QString &filter = QString());
 QString saveFileName(QWidget *parent, const QString &caption, const QString &dir = QString(),

@@ -12,9 +12,11 @@
 #include "conserve/detaildialog.h"
 #include "conserve/dialoguploadfile.h"
 #include "conserve/fingerprint.h"
+#include "conserve/receiptwriter.h"
 #include "service/kvwconn.h"
 #include "ui_conservafiledialog.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -23,6 +25,7 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QHostInfo>
 #include <QHttpMultiPart>
@@ -143,6 +146,8 @@ ConservaFileDialog::ConservaFileDialog(QString path, QNetworkCookieJar *jar, QSt
         connect(close, &QAbstractButton::clicked, this, &ConservaFileDialog::onClickCloseWindow);
     connect(ui->btmShowDetailError, &QAbstractButton::clicked, this, &ConservaFileDialog::onClickShowDetailError);
     connect(ui->leSearch, &QLineEdit::textChanged, this, &ConservaFileDialog::onFilterList);
+    connect(ui->btmCopiaToken, &QAbstractButton::clicked, this, &ConservaFileDialog::onClickCopiaToken);
+    connect(ui->btmSalvaRicevuta, &QAbstractButton::clicked, this, &ConservaFileDialog::onClickSalvaRicevuta);
 
     if (m_rectification) {
         // The upload starts as soon as the opener has wired and shown the
@@ -420,6 +425,24 @@ void ConservaFileDialog::onStartUpload()
         return;
     }
 
+    m_fileSize = file->size();
+    if (!goOnDespiteCopy()) {
+        // Back to the class choice: nothing was sent and no row was written.
+        if (!self)
+            return;
+        disconnectUpload();
+        if (m_uploadWindow) {
+            m_uploadWindow->close();
+            m_uploadWindow->deleteLater();
+        }
+        setPage(PageClass);
+        ui->btmStartUpload->setEnabled(true);
+        show();
+        return;
+    }
+    if (!self || m_cancelled)
+        return;
+
     const QDateTime lastModified = QFileInfo(m_path).lastModified();
     execute(QStringLiteral("INSERT INTO files (hash, hash4k, last_modified, fullpath, token, folderid, username) "
                            "VALUES (?, ?, ?, ?, ?, ?, ?)"),
@@ -434,6 +457,51 @@ void ConservaFileDialog::onStartUpload()
         m_uploadWindow->resetProgress();
     }
     m_conn->postSession(body);
+}
+
+// Whether to send a content that the catalogue lists as preserved in the
+// chosen class already: the user decides, and No is the default answer. A
+// rectification replaces a preserved version by definition and is not asked.
+bool ConservaFileDialog::goOnDespiteCopy()
+{
+    if (m_rectification)
+        return true;
+    const QString copy = m_hash + QLatin1Char(':') + QString::number(m_classId);
+    if (copy == m_copyAccepted)
+        return true;
+    bool preserved = false;
+    QString className;
+    QString preservedAt;
+    m_database.openDB();
+    {
+        QSqlQuery query(m_database.db);
+        query.prepare(QStringLiteral("SELECT folders.name, files.tsconserve FROM files "
+                                     "LEFT JOIN folders ON folders.idfolder = files.folderid "
+                                     "WHERE files.hash = ? AND files.folderid = ? AND files.token != ''"));
+        query.addBindValue(m_hash);
+        query.addBindValue(m_classId);
+        if (query.exec() && query.next()) {
+            preserved = true;
+            className = query.value(0).toString();
+            preservedAt = query.value(1).toString();
+        }
+    }
+    m_database.closeDB();
+    if (!preserved)
+        return true;
+
+    const QString text = preservedAt.isEmpty()
+                             ? tr("Questo file è già conservato nella classe %1. Vuoi conservarlo di nuovo?").arg(className)
+                             : tr("Questo file è già conservato nella classe %1 (conservato il %2). Vuoi conservarlo di "
+                                  "nuovo?")
+                                   .arg(className, preservedAt);
+    // The progress window is the one in sight (the dialog hides behind it).
+    QWidget *parent = m_uploadWindow ? static_cast<QWidget *>(m_uploadWindow.data()) : this;
+    QPointer<ConservaFileDialog> self(this);
+    if (!Prompts::question(parent, tr("Conservazione file"), text) || !self)
+        return false;
+    m_copyAccepted = copy;
+    return true;
 }
 
 void ConservaFileDialog::onRetryUpload()
@@ -628,9 +696,15 @@ void ConservaFileDialog::onClickVisionaFile()
 void ConservaFileDialog::onConservaFileOK(QDomElement body, QString)
 {
     const QString token = body.elementsByTagName(QStringLiteral("token")).item(0).toElement().text();
+    const QString preservedAt = body.elementsByTagName(QStringLiteral("tsconserve")).item(0).toElement().text();
+    const QString computerName = QHostInfo::localHostName();
 
     // Only this class's row: the same content may also be preserved elsewhere.
-    execute(QStringLiteral("UPDATE files SET token = ? WHERE hash = ? AND folderid = ?"), {token, m_hash, m_classId});
+    // The date and the computer are known now; the synchronisation that
+    // follows brings the same values from the service.
+    execute(QStringLiteral("UPDATE files SET token = ?, tsconserve = COALESCE(NULLIF(?, ''), tsconserve), "
+                           "computer_name = ? WHERE hash = ? AND folderid = ?"),
+            {token, preservedAt, computerName, m_hash, m_classId});
 
     if (m_rectification && m_previousHash != m_hash) {
         // The replaced version leaves the catalogue; the service keeps its
@@ -651,8 +725,29 @@ void ConservaFileDialog::onConservaFileOK(QDomElement body, QString)
         m_database.closeDB();
     }
 
+    // The receipt states what the service answered and what was sent.
+    m_receipt = PreservationReceipt::readCatalogue(m_hash, m_classId);
+    m_receipt.hash = m_hash;
+    m_receipt.localPath = m_path;
+    m_receipt.fileName = PreservationReceipt::fileNameOf(m_path);
+    m_receipt.size = m_fileSize;
+    m_receipt.token = token;
+    m_receipt.preservedAt = preservedAt;
+    m_receipt.computerName = computerName;
+    if (!m_conn->sessionUsername().isEmpty())
+        m_receipt.user = m_conn->sessionUsername();
+    if (m_rectification)
+        m_receipt.replacedHash = m_previousHash;
+
     ui->lblTitleSuccess->setText(m_rectification ? tr("Documento sostituito correttamente")
                                                  : tr("Documento conservato correttamente"));
+    ui->leToken->setText(token);
+    ui->leToken->setCursorPosition(0);
+    const QStringList when = preservedAt.split(QLatin1Char(' '));
+    ui->lblConservatoIl->setText(preservedAt.isEmpty() ? QString()
+                                 : when.size() == 2    ? tr("Conservato il %1 alle %2").arg(when.at(0), when.at(1))
+                                                       : tr("Conservato il %1").arg(preservedAt));
+    ui->lblEsitoAzione->clear();
     setPage(PageSuccess);
     disconnectConserve();
 
@@ -667,6 +762,19 @@ void ConservaFileDialog::onConservaFileOK(QDomElement body, QString)
     m_loading.stop();
     ui->lblLoading->hide();
     m_conn->syncCategorieFromServer();
+}
+
+void ConservaFileDialog::onClickCopiaToken()
+{
+    QGuiApplication::clipboard()->setText(ui->leToken->text());
+    ui->lblEsitoAzione->setText(tr("Token copiato negli appunti"));
+}
+
+void ConservaFileDialog::onClickSalvaRicevuta()
+{
+    const QString path = ReceiptWriter::saveAs(this, m_receipt);
+    if (!path.isEmpty())
+        ui->lblEsitoAzione->setText(tr("Ricevuta salvata in %1").arg(QDir::toNativeSeparators(path)));
 }
 
 void ConservaFileDialog::applyFailureMessage(const QString &message)

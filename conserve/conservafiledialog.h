@@ -4,6 +4,7 @@
 #ifndef CONSERVAFILEDIALOG_H
 #define CONSERVAFILEDIALOG_H
 
+#include "conserve/preservationreceipt.h"
 #include "store/database.h"
 #include "store/setting.h"
 
@@ -40,6 +41,9 @@ class ConservaFileDialog;
 // The catalogue gets a provisional "files" row with an empty token when the
 // file is uploaded; success stores the token, a failure of the conserve
 // request (other than a validation failure) removes the row and its values.
+// Before the upload, a content the catalogue already lists as preserved in the
+// chosen class is sent only when the user confirms it. The success page shows
+// the token and offers the receipt in PDF.
 class ConservaFileDialog : public QDialog
 {
     Q_OBJECT
@@ -77,6 +81,8 @@ public:
     QMap<QString, QString> errorTexts() const { return m_errorTexts; }
     QList<QWidget *> valueWidgets() const { return m_valueWidgets; }
     QLabel *indexLabel(const QString &indexId) const { return m_indexLabels.value(indexId); }
+    // What the receipt of a successful preservation states (empty before).
+    PreservationReceipt receipt() const { return m_receipt; }
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -104,6 +110,8 @@ public slots:
     void onClickShowDetailError();
     void onFilterList(QString text);
     void conserva();
+    void onClickCopiaToken();
+    void onClickSalvaRicevuta();
 
     void reject() override;
 
@@ -118,6 +126,7 @@ private:
     void disconnectUpload();
     void disconnectConserve();
     void execute(const QString &sql, const QVariantList &values);
+    bool goOnDespiteCopy();
 
     std::unique_ptr<Ui::ConservaFileDialog> ui;
 
@@ -128,6 +137,10 @@ private:
     bool m_rectification = false;
     int m_classId = 0;
     QString m_hash;
+    qint64 m_fileSize = -1;
+    // "hash:class" of a copy the user chose to preserve again (not asked twice
+    // when the upload is sent again after a new sign-in).
+    QString m_copyAccepted;
     bool m_closeWithoutAsking = false;
     bool m_acceptingClose = false;
     bool m_cancelled = false;
@@ -148,6 +161,7 @@ private:
     QMap<QString, QString> m_errorTexts;
     QList<QWidget *> m_valueWidgets;
     QHash<QString, QLabel *> m_indexLabels;
+    PreservationReceipt m_receipt;
 };
 
 #endif // CONSERVAFILEDIALOG_H

@@ -5,6 +5,7 @@
 
 #include "app/byteprogress.h"
 #include "app/prompts.h"
+#include "app/transferspeedlabel.h"
 #include "service/kvwconn.h"
 #include "ui_dialoguploadfile.h"
 
@@ -19,6 +20,7 @@ DialogUploadFile::DialogUploadFile(KVWConn *connection, QString path, QWidget *p
     ui->setupUi(this);
     ui->pgProgressUpload->setValue(0);
     ui->lblFileSelezionato->setText(path);
+    m_speed = new TransferSpeedLabel(ui->lblVelocita);
     if (m_conn) {
         connect(m_conn, &KVWConn::commandFailure, this, &DialogUploadFile::onUploadFallure);
         connect(m_conn, &KVWConn::avanzamentoUpload, this, &DialogUploadFile::onUploadProgress);
@@ -36,11 +38,14 @@ void DialogUploadFile::setMessage(const QString &message)
 void DialogUploadFile::setProgress(qint64 maximum, qint64 value)
 {
     showByteProgress(ui->pgProgressUpload, qMax<qint64>(0, maximum), value);
+    m_speed->update(value, maximum);
 }
 
 void DialogUploadFile::resetProgress()
 {
     ui->pgProgressUpload->setValue(0);
+    // The next step (the upload after the fingerprint) has a speed of its own.
+    m_speed->restart();
 }
 
 void DialogUploadFile::onUploadProgress(qint64 sent, qint64 total)

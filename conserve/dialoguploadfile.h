@@ -10,6 +10,7 @@
 #include <memory>
 
 class KVWConn;
+class TransferSpeedLabel;
 namespace Ui {
 class DialogUploadFile;
 }
@@ -18,6 +19,7 @@ class DialogUploadFile;
 // sent. It follows the upload progress of the connection it is given (not
 // owned) and closes by itself when that connection reports a failure; "Annulla"
 // asks for confirmation, abandons the request in flight and emits cancelUpload().
+// Under the bar it shows the speed and the time left of the current step.
 class DialogUploadFile : public QDialog
 {
     Q_OBJECT
@@ -47,6 +49,7 @@ private:
 
     std::unique_ptr<Ui::DialogUploadFile> ui;
     QPointer<KVWConn> m_conn;
+    TransferSpeedLabel *m_speed = nullptr; // child of its label
 };
 
 #endif // DIALOGUPLOADFILE_H

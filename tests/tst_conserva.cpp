@@ -15,15 +15,20 @@
 #include "support/testenv.h"
 #include "tst_conserva_support.h"
 
+#include <QClipboard>
 #include <QDomDocument>
 #include <QHostInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTextEdit>
 #include <QTimer>
+
+#include <csignal>
 
 using namespace conservetest;
 
@@ -207,6 +212,44 @@ private slots:
             values << m.attribute("key") + "=" + m.attribute("value");
         QCOMPARE(values, (QStringList{"10=05/03/2013", "11=", "2=F-1 & <bis>", "9=1.234,56"}));
 
+        // The success page: the token to copy, and a receipt stating what was
+        // preserved, where, when and by whom, offered in the documents folder.
+        const QString token = catalogueValue("SELECT token FROM files WHERE hash = ? AND folderid = 31", {hash}).toString();
+        const QString preservedAt =
+            catalogueValue("SELECT tsconserve FROM files WHERE hash = ? AND folderid = 31", {hash}).toString();
+        const QDateTime when = QDateTime::fromString(preservedAt, QStringLiteral("dd/MM/yyyy hh:mm:ss"));
+        QVERIFY2(when.isValid(), qPrintable(preservedAt));
+        QCOMPARE(child<QLineEdit>(dialog, "leToken")->text(), token);
+        QVERIFY(child<QLineEdit>(dialog, "leToken")->isReadOnly());
+        click(dialog, "btmCopiaToken");
+        QCOMPARE(QGuiApplication::clipboard()->text(), token);
+        const QString receipt = TestEnv::instance()->home() + QStringLiteral("/ricevuta fattura");
+        prompts->clear();
+        prompts->answerNext(receipt);
+        click(dialog, "btmSalvaRicevuta");
+        QCOMPARE(prompts->describe(), QStringList{"save|Salva ricevuta|"});
+        QCOMPARE(prompts->last().dir, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                                          + "/ricevuta-fattura 1 #bis.txt-" + when.toString("yyyy-MM-dd") + ".pdf");
+        QCOMPARE(child<QLabel>(dialog, "lblEsitoAzione")->text(), "Ricevuta salvata in " + receipt + ".pdf");
+        QCOMPARE(missingFields(pdfText(receipt + ".pdf"),
+                               {{"Nome file", "fattura 1 #bis.txt"},
+                                {"Percorso locale", path},
+                                {"Dimensione", QString::number(QFileInfo(path).size()) + " byte"},
+                                {"Impronta SHA-1", hash},
+                                {"Classe", "Fatture clienti"},
+                                {"Profilo", "Archivio di Carla"},
+                                {"Data e ora di conservazione", preservedAt},
+                                {"Token di conservazione", token},
+                                {"Utente", "carla"},
+                                {"Computer", QHostInfo::localHostName()},
+                                {"Servizio", service.baseUrl()},
+                                {"Numero", "F-1 & <bis>"},
+                                {"Importo", "1.234,56"},
+                                {"Data documento", "05/03/2013"},
+                                {"Scadenza", "—"},
+                                {"Firma digitale", "—"}}),
+                 QStringList());
+
         // "Chiudi" on the success page closes without a question.
         prompts->clear();
         QPointer<ConservaFileDialog> alive(dialog);
@@ -214,6 +257,86 @@ private slots:
         QCOMPARE(closing.count(), 2);
         QCOMPARE(prompts->count(), 0);
         QTRY_VERIFY(!alive);
+    }
+
+    // A content the catalogue lists as preserved in the chosen class is sent
+    // only when the user says so. No goes back to the class choice with
+    // nothing sent (the next upload the service receives is another class's,
+    // not asked about) and no row written; Sì preserves it again (here over a
+    // copy the service has replaced since, from another computer).
+    void contentAlreadyPreservedInTheClass()
+    {
+        const QString path = TestEnv::instance()->home() + QStringLiteral("/contratto copia.txt");
+        writeFile(path, "Contratto d'opera, prima stesura\n"); // preserved in the seed
+        const QString hash = fileSha1(path);
+        ConservaFileDialog *dialog = withClass(path, QStringLiteral("Contratti d'opera"));
+        QVERIFY(dialog);
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {hash}), 1);
+        QVERIFY(service.failNext("uploadfile", "13", "Caricamento di controllo"));
+        prompts->clear();
+        prompts->answerNext("no");
+        click(dialog, "btmStartUpload");
+        QCOMPARE(prompts->describe(),
+                 QStringList{"question|Conservazione file|Questo file è già conservato nella classe Contratti d'opera "
+                             "(conservato il 02/02/2026 11:00:00). Vuoi conservarlo di nuovo?"});
+        QCOMPARE(dialog->currentPage(), int(ConservaFileDialog::PageClass));
+        QVERIFY(dialog->isVisible());
+        QVERIFY(child<QPushButton>(dialog, "btmStartUpload")->isEnabled());
+        QTRY_VERIFY(!dialog->uploadWindow());
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {hash}), 1);
+
+        QVERIFY(selectClass(dialog, QStringLiteral("Fatture fornitori")));
+        prompts->clear();
+        click(dialog, "btmStartUpload");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageFailure));
+        QCOMPARE(prompts->describe(), QStringList());
+        QCOMPARE(child<QLabel>(dialog, "lblTitleFailure")->text(),
+                 QStringLiteral("Upload del file non riuscito<br/>Caricamento di controllo"));
+        click(dialog, "btmClose5");
+
+        catalogueValue("INSERT OR REPLACE INTO files (hash, folderid, token, tsconserve, fullpath) "
+                       "VALUES (?, 33, 'T-SOSTITUITO', '01/01/2026 09:00:00', ?)", {hash, path});
+        dialog = withClass(path, QStringLiteral("Fatture fornitori"));
+        QVERIFY(dialog);
+        prompts->clear();
+        prompts->answerNext("yes");
+        click(dialog, "btmStartUpload");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
+        QCOMPARE(prompts->describe(),
+                 QStringList{"question|Conservazione file|Questo file è già conservato nella classe Fatture fornitori "
+                             "(conservato il 01/01/2026 09:00:00). Vuoi conservarlo di nuovo?"});
+        click(dialog, "btmConserva");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
+        const QString token = child<QLineEdit>(dialog, "leToken")->text();
+        QVERIFY2(!token.isEmpty() && token != "T-SOSTITUITO", qPrintable(token));
+        QCOMPARE(catalogueValue("SELECT token FROM files WHERE hash = ? AND folderid = 33", {hash}).toString(), token);
+        QCOMPARE(serviceVersions(session->jar.get(), hash, 33), 1);
+    }
+
+    // The progress window shows the speed and the time left of a real upload,
+    // here one held up by a service that stops reading for a while.
+    void uploadWindowShowsTheSpeed()
+    {
+        const QString path = newFile(QStringLiteral("grande-lento.bin"));
+        // More than the network buffers take while the service does not read.
+        QVERIFY(QFile(path).resize(8 * 1024 * 1024));
+        ConservaFileDialog *dialog = withClass(path, QStringLiteral("Fatture fornitori"));
+        QVERIFY(dialog);
+        const pid_t pid = pid_t(service.processId());
+        QCOMPARE(::kill(pid, SIGSTOP), 0);
+        auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+        click(dialog, "btmStartUpload");
+        QVERIFY(dialog->uploadWindow());
+        QCOMPARE(child<QLabel>(dialog->uploadWindow(), "lblMessageOperation")->text(),
+                 QStringLiteral("Upload file in corso ..."));
+        auto *speed = child<QLabel>(dialog->uploadWindow(), "lblVelocita");
+        QTRY_VERIFY_WITH_TIMEOUT(!speed->text().isEmpty(), 10000);
+        const QRegularExpression shown(QStringLiteral("^\\d+(,\\d)? (B|kB|MB|GB)/s · circa \\d+ (s|min|h)( \\d+ min)? "
+                                                      "rimanent[ei]$"));
+        QVERIFY2(shown.match(speed->text()).hasMatch(), qPrintable(speed->text()));
+        resume.dismiss();
+        QCOMPARE(::kill(pid, SIGCONT), 0);
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes, 60000));
     }
 
     // An expired session met by the upload, and again by the conserve request:

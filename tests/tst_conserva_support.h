@@ -20,7 +20,9 @@
 #include <QDomElement>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -134,6 +136,29 @@ inline bool conserveWithoutFollowUpSync(RefServiceFixture &service, ConservaFile
     QSignalSpy syncFailed(dialog->connection(), &KVWConn::commandFailure);
     click(dialog, "btmConserva");
     return waitPage(dialog, ConservaFileDialog::PageSuccess) && syncFailed.wait(20000);
+}
+
+// The text of a PDF as pdftotext lays it out, with all white space removed, so
+// that a value wrapped over several lines reads as one.
+inline QString pdfText(const QString &path)
+{
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    if (!pdftotext.waitForFinished(20000))
+        return QString();
+    return QString::fromUtf8(pdftotext.readAllStandardOutput()).remove(QRegularExpression(QStringLiteral("\\s+")));
+}
+
+// The (label, value) pairs that `text` (from pdfText) does not state side by side.
+inline QStringList missingFields(const QString &text, const QList<QPair<QString, QString>> &fields)
+{
+    QStringList missing;
+    for (const auto &field : fields) {
+        const QString pair = QString(field.first + field.second).remove(QRegularExpression(QStringLiteral("\\s+")));
+        if (!text.contains(pair))
+            missing << field.first + QStringLiteral(": ") + field.second;
+    }
+    return missing;
 }
 
 // Number of versions of a file the service keeps ("history"); -1 without a reply.

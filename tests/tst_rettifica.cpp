@@ -230,6 +230,8 @@ private slots:
         QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
         QCOMPARE(child<QLabel>(dialog, "lblTitleSuccess")->text(), QStringLiteral("Documento sostituito correttamente"));
         QCOMPARE(completed.count(), 1);
+        // Replacing a version by the same content is no copy to warn about.
+        QCOMPARE(prompts->describe().filter(QStringLiteral("question|")), QStringList());
         QDomDocument sent;
         QVERIFY(sent.setContent(dialog->requestBody()));
         QCOMPARE(sent.documentElement().firstChildElement("action").text(), QStringLiteral("sostituiscivaluemetadati"));

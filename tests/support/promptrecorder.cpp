@@ -37,7 +37,7 @@ bool PromptRecorder::contains(Prompts::Kind kind, const QString &title, const QS
 
 QStringList PromptRecorder::describe() const
 {
-    static const char *names[] = {"critical", "information", "warning", "confirm", "open", "save"};
+    static const char *names[] = {"critical", "information", "warning", "confirm", "open", "save", "question"};
     QStringList out;
     for (const Prompts::Request &r : m_calls)
         out << QStringLiteral("%1|%2|%3").arg(QLatin1String(names[int(r.kind)]), r.title, r.text);

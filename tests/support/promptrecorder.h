@@ -22,8 +22,8 @@ public:
     PromptRecorder(const PromptRecorder &) = delete;
     PromptRecorder &operator=(const PromptRecorder &) = delete;
 
-    // Answer of the next prompt: "ok"/"cancel" for confirmations, a path for
-    // file choosers.
+    // Answer of the next prompt: "ok"/"cancel" for confirmations, "yes"/"no"
+    // for Sì/No questions, a path for file choosers.
     void answerNext(const QString &answer) { m_answers.enqueue(answer); }
     void setDefaultAnswer(const QString &answer) { m_defaultAnswer = answer; }
     // Called for every prompt after it is recorded (for example to act while
