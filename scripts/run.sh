@@ -41,10 +41,13 @@ if [ -x "$service" ]; then
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  # Xvfb takes the first free display number and writes it once it accepts
-  # clients, so the client never races it nor meets another server.
+  # Display :99 unless another server holds it, then the first free one.
+  # Xvfb writes the number once it accepts clients, so the client never races
+  # it nor meets another server.
+  display=()
+  [ -e /tmp/.X99-lock ] || display=(:99)
   number="$(mktemp)"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+  Xvfb "${display[@]}" -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 1 100); do
     [ -s "$number" ] && break
