@@ -32,8 +32,6 @@ public:
     ~TrayPresence() override;
 
     QMenu *menu() { return &trayMenu; }
-    // True while the desktop has a tray to show the icon in.
-    bool trayAvailable() const { return available; }
     // True when a window asked to hide must go to the task bar instead: there
     // is no tray to bring it back from, and the client is not quitting.
     bool keepsWindowsOnTaskBar() const { return !available && !quitting; }
