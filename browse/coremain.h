@@ -178,6 +178,9 @@ private:
     ConservaFileDialog *openConserveDialog(const QString &path, QWidget *parent);
     // Opens a modal rectification dialog replacing the version `previousHash`.
     ConservaFileDialog *openRectifyDialog(const QString &path, const QString &previousHash);
+    // True (after telling the user) while another preservation is under way;
+    // also used by the "conserva" command.
+    static bool refuseWhileBusy(CoreMain *window, ConservaFileDialog *open, const QString &chosen, bool choosing);
     QPointer<ConservaFileDialog> winConserve;
     QString pathFileConserve;
     bool choosingFile = false;
