@@ -69,21 +69,26 @@ void CoreMain::parseExternalMessage(QString message)
         if (!signedIn)
             return;
         QString hash;
+        int classId = -1;
         database.openDB();
         {
             // Only a preserved file (one with a token) can be rectified; a row
-            // whose preservation never finished has an empty token.
+            // whose preservation never finished has an empty token. The copy
+            // replaced is the one of that row's class.
             QSqlQuery query(database.db);
-            query.prepare(QStringLiteral("SELECT hash FROM files WHERE fullpath = ? AND token IS NOT NULL AND token != ''"));
+            query.prepare(QStringLiteral("SELECT hash, folderid FROM files WHERE fullpath = ? AND token IS NOT NULL "
+                                         "AND token != ''"));
             query.addBindValue(request.parameter);
-            if (query.exec() && query.next())
+            if (query.exec() && query.next()) {
                 hash = query.value(0).toString();
+                classId = query.value(1).toInt();
+            }
         }
         database.closeDB();
         if (hash.isEmpty()) {
             Prompts::critical(this, tr("Rettifica file"), tr("Errore durante la rettifica del file si prega di riprovare"));
             return;
         }
-        showForeground(openRectifyDialog(request.parameter, hash));
+        showForeground(openRectifyDialog(request.parameter, hash, classId));
     }
 }
