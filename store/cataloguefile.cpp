@@ -126,8 +126,10 @@ QString CatalogueFile::problem(bool opened, const QString &openError) const
     if (file.isDir())
         return tr("Al posto del file\n%1\nc'è una cartella.").arg(m_path);
     if (file.exists() && ::access(QFile::encodeName(m_path).constData(), R_OK | W_OK) != 0) {
+        const bool readable = ::access(QFile::encodeName(m_path).constData(), R_OK) == 0;
         if (file.ownerId() != ::getuid())
-            return tr("Il file\n%1\nappartiene a un altro utente (%2) e questo utente non può leggerlo e modificarlo.")
+            return (readable ? tr("Il file\n%1\nappartiene a un altro utente (%2) e questo utente non può modificarlo.")
+                             : tr("Il file\n%1\nappartiene a un altro utente (%2) e questo utente non può leggerlo."))
                 .arg(m_path, file.owner().isEmpty() ? QString::number(file.ownerId()) : file.owner());
         return tr("Il file\n%1\nnon ha i permessi di lettura e scrittura.").arg(m_path);
     }
