@@ -95,6 +95,11 @@ CoreMain::CoreMain()
     wireList();
     wireRetrieve();
 
+    // The client starts without a usable catalogue too, and says why.
+    const QString catalogueProblem = Database::unusableMessage();
+    if (!catalogueProblem.isEmpty())
+        Prompts::critical(nullptr, tr("Catalogo locale"), catalogueProblem);
+
     // 10.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         Prompts::warning(nullptr, tr("Errore"), tr("Il sistema non dispone di un'area di notifica"));
