@@ -48,7 +48,7 @@ public:
         unsigned connectionLimit = 2000;
         size_t connectionMemory = 64 * 1024;
         unsigned networkThreads = 2;
-        int workers = 32;
+        int workers = 64;
         bool log = false; // every request on standard error
     };
 
