@@ -20,17 +20,24 @@
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QScreen>
+#include <QTextDocument>
+#include <QtMath>
+#include <QSignalBlocker>
 #include <QUrl>
 #include <QSqlQuery>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
-#include <QtCharts/QPieSeries>
-#include <QtCharts/QPieSlice>
 
 CoreMain::CoreMain()
     : QDialog(nullptr)
     , loadingMovie(QStringLiteral(":/images/loading.gif"))
 {
+    // Every window of the client, whatever its parent, carries the icon of
+    // the application and of its tray.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tavrellite.png")));
+
     // 2. The jar that carries the session, then the window's own connection.
     jar = new SessionCookieJar();
     conn = new KVWConn(jar, false, nullptr);
@@ -51,6 +58,9 @@ CoreMain::CoreMain()
     ui->setupUi(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(tr("Tavrel Lite"));
+    // It opens no larger than the screen, its frame included.
+    if (QScreen *shownOn = screen())
+        resize(size().boundedTo(shownOn->availableGeometry().size() - QSize(16, 48)));
 
     // 6-7.
     ui->tbwFile->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -143,6 +153,9 @@ void CoreMain::buildTrayMenu()
     connect(actLogout, &QAction::triggered, this, &CoreMain::onClickLogout);
     connect(actLogin, &QAction::triggered, dialogLogin, &QWidget::show);
     connect(actQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    // The lines are current before the menu measures itself, so it is placed
+    // on screen at its real width the first time too.
+    connect(&menuSystray, &QMenu::aboutToShow, this, &CoreMain::refreshTrayInfo);
 
     trayIcon.setContextMenu(&menuSystray);
     trayIcon.setIcon(QIcon(QStringLiteral(":/images/tavrellite.png")));
@@ -215,15 +228,16 @@ void CoreMain::onLoginOK(QString username, QString password, bool save)
     startCommandServer();
 
     setMenuSystray(true);
-    ui->lblUserConn->setText(tr("Sei connesso come: ") + username);
+    setUserLine(tr("Sei connesso come: ") + username.toHtmlEscaped());
 
     if (save) {
         settings.saveSetting(QStringLiteral("username"), username);
         settings.saveSetting(QStringLiteral("password"), password);
         settings.saveSetting(QStringLiteral("saveLogin"), QStringLiteral("1"));
     } else {
-        settings.saveSetting(QStringLiteral("username"), QString());
-        settings.saveSetting(QStringLiteral("password"), QString());
+        // The empty text, not a missing value.
+        settings.saveSetting(QStringLiteral("username"), QStringLiteral(""));
+        settings.saveSetting(QStringLiteral("password"), QStringLiteral(""));
         settings.saveSetting(QStringLiteral("saveLogin"), QStringLiteral("0"));
     }
     settings.saveSetting(QStringLiteral("lastusername"), username);
@@ -249,8 +263,31 @@ void CoreMain::onClickLogout()
     setMenuSystray(false);
     conn->logout();
     jar->clearCredentials();
+    clearAccountView();
     hide();
     dialogLogin->show();
+}
+
+void CoreMain::clearAccountView()
+{
+    // Nothing of this account is left for the next one to see: its files,
+    // search, profiles, usage figures and classes.
+    discardFileList();
+    {
+        const QSignalBlocker quiet(ui->cbBuckets);
+        ui->cbBuckets->clear();
+    }
+    idBucket.clear();
+    shownBucketId.clear();
+    shownBucketName.clear();
+    nameBucket = tr("Nessun Profilo");
+    bucketQuota.clear();
+    bucketUsed.clear();
+    bucketUnit.clear();
+    bucketDiv.clear();
+    refreshCharts();
+    refreshListClassi();
+    refreshTrayInfo();
 }
 
 void CoreMain::syncCategorie()
@@ -284,9 +321,12 @@ void CoreMain::onSyncCategorieOK()
     disconnectSync();
     loadingMovie.stop();
     ui->lblLoading->hide();
+    shownBucketId = idBucket;
+    shownBucketName = nameBucket;
     refreshListFile();
     refreshListClassi();
     refreshCharts();
+    refreshTrayInfo();
 }
 
 void CoreMain::onSyncCategorieKO(QString description, QString)
@@ -294,8 +334,24 @@ void CoreMain::onSyncCategorieKO(QString description, QString)
     // The synchronisation is over: a later failure of another exchange on this
     // connection (an exhibition, say) must not be taken for this one.
     disconnectSync();
+    loadingMovie.stop();
+    // A profile change that could not be synchronised is undone: the selector
+    // names again the profile whose files, figures and chart are shown.
+    if (idBucket != shownBucketId)
+        showBucket(shownBucketId, shownBucketName);
     Prompts::critical(this, tr("Errore"), description);
     hide();
+}
+
+void CoreMain::showBucket(const QString &id, const QString &name)
+{
+    idBucket = id;
+    nameBucket = name;
+    {
+        const QSignalBlocker quiet(ui->cbBuckets);
+        ui->cbBuckets->setCurrentIndex(ui->cbBuckets->findData(id));
+    }
+    refreshTrayInfo();
 }
 
 void CoreMain::onContextualMenu(QPoint pos)
@@ -326,7 +382,14 @@ void CoreMain::showSettings()
 
 void CoreMain::setFileColumnWidths()
 {
-    const int width = ui->tbwFile->width() / 5 - 5;
+    // Five equal columns that leave room for a vertical scrollbar, whatever
+    // its width in the desktop's style: the list never needs a horizontal
+    // one, and a list that grows or shrinks past the table's height (a
+    // search) does not move the columns.
+    QTableView *table = ui->tbwFile;
+    const int room = table->width() - 2 * table->frameWidth()
+        - table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table->verticalScrollBar());
+    const int width = qMin(table->width() / 5 - 5, room / 5);
     for (int column = 1; column <= 5; ++column)
         ui->tbwFile->setColumnWidth(column, width);
 }
@@ -415,6 +478,21 @@ void CoreMain::onChangeBucket(int index)
     syncCategorie();
 }
 
+void CoreMain::setUserLine(const QString &text)
+{
+    // One line where the bar has room for it, wrapped where it has not: the
+    // label may grow up to the width of its text on one line, no further, so
+    // "(Cambia password)" follows it.
+    QLabel *line = ui->lblUserConn;
+    line->setText(text);
+    QTextDocument oneLine;
+    oneLine.setDocumentMargin(0);
+    oneLine.setDefaultFont(line->font());
+    oneLine.setHtml(text);
+    line->setMaximumWidth(qCeil(oneLine.idealWidth()) + line->contentsMargins().left()
+                          + line->contentsMargins().right() + 2 * line->margin() + 1);
+}
+
 void CoreMain::refreshCharts()
 {
     database.openDB();
@@ -433,41 +511,15 @@ void CoreMain::refreshCharts()
 
     const UsageFigures figures = UsageFigures::compute(bucketQuota, bucketUsed, bucketUnit,
                                                        bucketDiv, conn->savedUsername());
-    QChart *chart = new QChart();
-    chart->setBackgroundVisible(false);
-    chart->setBackgroundBrush(Qt::transparent);
-    chart->setDropShadowEnabled(false);
-    ui->lblUserConn->setText(figures.userLine);
+    setUserLine(figures.userLine);
     ui->lblUserConn->setStyleSheet(figures.lineStyle);
 
     const int statsTab = ui->tabWidget->indexOf(ui->tabStatistiche);
-    if (!figures.hasQuota) {
-        if (statsTab >= 0)
-            ui->tabWidget->removeTab(statsTab);
-    } else {
-        if (statsTab >= 0)
-            ui->tabWidget->removeTab(statsTab);
+    if (statsTab >= 0)
+        ui->tabWidget->removeTab(statsTab);
+    if (figures.hasQuota)
         ui->tabWidget->addTab(ui->tabStatistiche, tr("Statistiche utilizzo"));
-    }
-    if (figures.hasFigures) {
-        auto *series = new QPieSeries(chart);
-        QPieSlice *free = series->append(figures.freeLabel, double(figures.freeUnits));
-        QPieSlice *usedSlice = series->append(figures.usedLabel, double(figures.usedUnits));
-        free->setColor(QColor(QStringLiteral("#13e837")));
-        usedSlice->setColor(QColor(QStringLiteral("#FF0000")));
-        for (QPieSlice *slice : {free, usedSlice}) {
-            slice->setLabelVisible(true);
-            slice->setLabelColor(Qt::black);
-            slice->setBorderWidth(2);
-            slice->setExplodeDistanceFactor(0.02);
-        }
-        chart->addSeries(series);
-        chart->legend()->setVisible(true);
-        chart->legend()->setAlignment(Qt::AlignRight);
-        chart->legend()->setLabelColor(Qt::black);
-    } else {
-        chart->legend()->setVisible(false);
-    }
+    QChart *chart = figures.makeChart();
     QChart *previous = ui->wwCharts->chart();
     ui->wwCharts->setChart(chart);
     delete previous;

@@ -101,14 +101,22 @@ private:
     void buildTrayMenu();
     void setFileColumnWidths();
     void refreshTrayInfo();
+    void setUserLine(const QString &text);
     void openPage(const char *path);
     void connectSync();
     void disconnectSync();
+    void showBucket(const QString &id, const QString &name);
+    void clearAccountView();
 
     Ui::CoreMain *ui = nullptr;
 
     QString idBucket;
     QString nameBucket;
+    // The profile whose files, figures and chart are shown: a change of
+    // profile takes effect when its synchronisation succeeds, and is undone
+    // when it fails.
+    QString shownBucketId;
+    QString shownBucketName;
     QString bucketQuota;
     QString bucketUsed;
     QString bucketUnit;
@@ -176,8 +184,11 @@ private:
     void wireConserve();
     // Opens a preservation dialog for `path` and remembers it.
     ConservaFileDialog *openConserveDialog(const QString &path, QWidget *parent);
-    // Opens a modal rectification dialog replacing the version `previousHash`.
-    ConservaFileDialog *openRectifyDialog(const QString &path, const QString &previousHash);
+    // Opens a modal rectification dialog replacing the version `previousHash`
+    // preserved in the class `classId` (-1: the class of its first catalogue row).
+    ConservaFileDialog *openRectifyDialog(const QString &path, const QString &previousHash, int classId = -1);
+    // Selects the list row of the file stored at `path` and shows its details.
+    void selectListFile(const QString &path);
     QPointer<ConservaFileDialog> winConserve;
     QString pathFileConserve;
     bool choosingFile = false;
@@ -203,11 +214,16 @@ public:
 private:
     void wireList();
     void setupFileColumns();
+    void replaceFileModels(class ListFileDelegate *model, class QSortFilterProxyModel *proxy);
+    void discardFileList();
+    void updateListNotes();
     class ListFileDelegate *listModel = nullptr;
     class QSortFilterProxyModel *proxyModel = nullptr;
     class MetaDataDetailDelegate *detailModel = nullptr;
     class HTMLItemDelegate *htmlDelegate = nullptr;
     class DateFormatDelegate *dateDelegate = nullptr;
+    class EmptyListNote *noFilesNote = nullptr;
+    class EmptyListNote *noDetailsNote = nullptr;
     // === end list ===
     // === retrieve (browse/coremain_retrieve.cpp) ===
 public slots:

@@ -9,6 +9,8 @@
 
 #include "app/prompts.h"
 #include "conserve/conservafiledialog.h"
+#include "browse/filelistquery.h"
+#include "service/kvwconn.h"
 #include "service/sessioncookiejar.h"
 #include "ui_coremain.h"
 
@@ -20,6 +22,9 @@
 #include <QSqlQueryModel>
 #include <QSqlRecord>
 #include <QUrl>
+
+#include <array>
+#include <memory>
 
 void CoreMain::wireConserve()
 {
@@ -114,8 +119,29 @@ void CoreMain::resetWinConserve()
 void CoreMain::onSelectFile(QString path)
 {
     showListFile();
+    // This rebuilds the list and starts a synchronisation, whose end rebuilds
+    // the list once more (losing the selection): the file is selected now,
+    // and again once the list has settled.
     resetWinConserve();
+    selectListFile(path);
 
+    auto watchers = std::make_shared<std::array<QMetaObject::Connection, 2>>();
+    const auto settled = [this, path, watchers](bool synchronised) {
+        for (const QMetaObject::Connection &watcher : *watchers)
+            disconnect(watcher);
+        if (synchronised)
+            selectListFile(path);
+    };
+    // Queued: they run after the window's own handler of the same reply has
+    // rebuilt the list, whatever the order of the subscriptions.
+    (*watchers)[0] = connect(conn, &KVWConn::commandSuccessful, this, [settled] { settled(true); },
+                             Qt::QueuedConnection);
+    (*watchers)[1] = connect(conn, &KVWConn::commandFailure, this, [settled] { settled(false); },
+                             Qt::QueuedConnection);
+}
+
+void CoreMain::selectListFile(const QString &path)
+{
     QAbstractItemModel *shown = ui->tbwFile->model();
     if (!shown)
         return;
@@ -144,18 +170,21 @@ void CoreMain::onSelectFile(QString path)
 
 void CoreMain::onSostituisciClick()
 {
-    const QString previousHash = selectedFileData(0);
+    const QString previousHash = selectedFileData(FileListQuery::Hash);
     if (previousHash.isEmpty())
         return;
+    // The same content may be preserved in several classes: the copy replaced
+    // is the one of the selected row.
+    const int classId = selectedFileData(FileListQuery::ClassId).toInt();
     const QString path = Prompts::openFileName(this, tr("Seleziona un file"), QDir::homePath());
     if (path.isEmpty())
         return;
-    openRectifyDialog(path, previousHash)->show();
+    openRectifyDialog(path, previousHash, classId)->show();
 }
 
-ConservaFileDialog *CoreMain::openRectifyDialog(const QString &path, const QString &previousHash)
+ConservaFileDialog *CoreMain::openRectifyDialog(const QString &path, const QString &previousHash, int classId)
 {
-    auto *dialog = new ConservaFileDialog(path, jar, idBucket, nameBucket, previousHash, true, nullptr);
+    auto *dialog = new ConservaFileDialog(path, jar, idBucket, nameBucket, previousHash, true, nullptr, classId);
     winConserve = dialog;
     dialog->setModal(true);
     connect(dialog, &ConservaFileDialog::closewindow, this, &CoreMain::onSostituzioneCompleted);

@@ -8,6 +8,7 @@
 #include "browse/coremain.h"
 
 #include "browse/dateformatdelegate.h"
+#include "browse/emptylistnote.h"
 #include "browse/filelistproxy.h"
 #include "browse/filelistquery.h"
 #include "browse/htmlitemdelegate.h"
@@ -18,6 +19,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QSortFilterProxyModel>
 #include <QSqlQuery>
 
@@ -97,11 +99,32 @@ void CoreMain::wireList()
     // new width: the column widths follow the table's resize instead.
     // Columns 1 to 5 share the width equally; none takes up the rest.
     ui->tbwFile->horizontalHeader()->setStretchLastSection(false);
+    // The header shows by which column, and which way, the list is sorted;
+    // a selected row (which spans every column) does not turn it bold.
+    ui->tbwFile->horizontalHeader()->setSortIndicatorShown(true);
+    ui->tbwFile->horizontalHeader()->setHighlightSections(false);
     ui->tbwFile->installEventFilter(new ResizeWatcher(this, [this] { setFileColumnWidths(); }));
 
     // One rich-text delegate for the whole file table, for the window's life.
     htmlDelegate = new HTMLItemDelegate(this);
     ui->tbwFile->setItemDelegate(htmlDelegate);
+
+    ui->tbwMetadati->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+
+    // What an empty list or an empty details pane means, in words.
+    noFilesNote = new EmptyListNote(ui->tbwFile, QStringLiteral("lblNoFiles"));
+    noDetailsNote = new EmptyListNote(ui->tbwMetadati, QStringLiteral("lblNoDetails"));
+    noDetailsNote->setText(tr("Seleziona un documento per vederne i dettagli"));
+    updateListNotes();
+}
+
+void CoreMain::updateListNotes()
+{
+    const bool searching = listModel && !listModel->searchText().isEmpty();
+    noFilesNote->setText(searching ? tr("Nessun documento corrisponde alla ricerca")
+                                   : tr("Nessun documento conservato in questo profilo"));
+    noFilesNote->setVisible(proxyModel && proxyModel->rowCount() == 0);
+    noDetailsNote->setVisible(!detailModel || detailModel->rowCount() == 0);
 }
 
 void CoreMain::refreshListFile()
@@ -128,17 +151,13 @@ void CoreMain::refreshListFile()
     auto *proxy = new FileListProxy(this);
     proxy->setSourceModel(model);
 
-    QItemSelectionModel *oldSelection = ui->tbwFile->selectionModel();
-    ui->tbwFile->setModel(proxy);
-    delete oldSelection;
-    delete proxyModel;
-    delete listModel;
-    listModel = model;
-    proxyModel = proxy;
+    replaceFileModels(model, proxy);
     connect(ui->tbwFile->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CoreMain::onSelectedFile);
 
     setupFileColumns();
+    // The statement gives the rows newest first.
+    ui->tbwFile->horizontalHeader()->setSortIndicator(FileListQuery::Preserved, Qt::DescendingOrder);
     ui->tbwFile->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->tbwFile->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tbwFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -153,6 +172,34 @@ void CoreMain::refreshListFile()
     delete detailModel;
     detailModel = details;
     ui->hwBottoniera->hide();
+    updateListNotes();
+}
+
+void CoreMain::replaceFileModels(ListFileDelegate *model, QSortFilterProxyModel *proxy)
+{
+    // The table moves over first, then the previous models go.
+    QItemSelectionModel *oldSelection = ui->tbwFile->selectionModel();
+    ui->tbwFile->setModel(proxy);
+    delete oldSelection;
+    delete proxyModel;
+    delete listModel;
+    listModel = model;
+    proxyModel = proxy;
+}
+
+void CoreMain::discardFileList()
+{
+    replaceFileModels(nullptr, nullptr);
+    if (detailModel) {
+        detailModel->clear();
+        detailModel->setSearchText(QString());
+    }
+    {
+        const QSignalBlocker quiet(ui->leSearch);
+        ui->leSearch->clear();
+    }
+    ui->hwBottoniera->hide();
+    updateListNotes();
 }
 
 void CoreMain::setupFileColumns()
@@ -190,21 +237,18 @@ void CoreMain::onFilterList(QString text)
 
     // Newest first, then the first row is selected (and its details read).
     proxyModel->setFilterKeyColumn(-1);
-    proxyModel->sort(FileListQuery::Preserved, Qt::DescendingOrder);
+    ui->tbwFile->sortByColumn(FileListQuery::Preserved, Qt::DescendingOrder);
     ui->tbwFile->selectRow(0);
     detailsShown = !detailsShown;
     showHideDetail();
+    updateListNotes();
 }
 
 void CoreMain::onSortByColumn(int column)
 {
-    // A new column sorts in the header's current order; the same column again
-    // reverses it.
-    QHeaderView *header = ui->tbwFile->horizontalHeader();
-    Qt::SortOrder order = header->sortIndicatorOrder();
-    if (header->sortIndicatorSection() == column)
-        order = order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
-    ui->tbwFile->sortByColumn(column, order);
+    // The header has already moved its indicator before telling of the click:
+    // a new column ascending, the same column again the other way round.
+    ui->tbwFile->sortByColumn(column, ui->tbwFile->horizontalHeader()->sortIndicatorOrder());
 }
 
 void CoreMain::onSelectedFile(QItemSelection selected, QItemSelection)
@@ -214,6 +258,7 @@ void CoreMain::onSelectedFile(QItemSelection selected, QItemSelection)
         if (detailModel)
             detailModel->clear();
         ui->hwBottoniera->hide();
+        updateListNotes();
         return;
     }
     ui->hwBottoniera->show();
@@ -231,9 +276,12 @@ void CoreMain::onSelectedFile(QItemSelection selected, QItemSelection)
     ui->tbwMetadati->setModel(detailModel);
     ui->tbwMetadati->hideColumn(0);
     ui->tbwMetadati->hideColumn(3);
-    const int width = ui->tbwMetadati->width();
-    ui->tbwMetadati->setColumnWidth(1, width / 3);
-    ui->tbwMetadati->setColumnWidth(2, (width / 3) * 2 - 10);
+    // The names take a third of the pane; the values the rest of its visible
+    // width, with or without a vertical scrollbar, so the pane never scrolls
+    // sideways. Long values wrap.
+    ui->tbwMetadati->setColumnWidth(1, ui->tbwMetadati->width() / 3);
+    ui->tbwMetadati->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    updateListNotes();
 }
 
 void CoreMain::showHideDetail()

@@ -3,6 +3,10 @@
 
 #include "browse/usagefigures.h"
 
+#include <QtCharts/QChart>
+#include <QtCharts/QPieSeries>
+#include <QtCharts/QPieSlice>
+
 namespace {
 // Decimal text as a 64-bit integer; anything that is not a number counts as 0.
 qint64 toUnits(const QString &text)
@@ -19,7 +23,7 @@ UsageFigures UsageFigures::compute(const QString &quota, const QString &used, co
     UsageFigures f;
     const QString black = QStringLiteral("QLabel {color:black;}");
     f.lineStyle = black;
-    f.userLine = QStringLiteral("Sei connesso come: ") + username;
+    f.userLine = QStringLiteral("Sei connesso come: ") + username.toHtmlEscaped();
     f.hasQuota = !(quota.isEmpty() || quota == QLatin1String("0"));
     if (!f.hasQuota)
         return f;
@@ -40,4 +44,34 @@ UsageFigures UsageFigures::compute(const QString &quota, const QString &used, co
     if (f.quotaUnits >= 1 && (f.usedUnits * 100) / f.quotaUnits >= 80)
         f.lineStyle = QStringLiteral("QLabel {color:red;}");
     return f;
+}
+
+QChart *UsageFigures::makeChart() const
+{
+    auto *chart = new QChart();
+    chart->setBackgroundVisible(false);
+    chart->setBackgroundBrush(Qt::transparent);
+    chart->setDropShadowEnabled(false);
+    if (!hasFigures) {
+        chart->legend()->setVisible(false);
+        return chart;
+    }
+    auto *series = new QPieSeries(chart);
+    QPieSlice *free = series->append(freeLabel, double(freeUnits));
+    QPieSlice *used = series->append(usedLabel, double(usedUnits));
+    free->setColor(QColor(QStringLiteral("#13e837")));
+    used->setColor(QColor(QStringLiteral("#FF0000")));
+    for (QPieSlice *slice : {free, used}) {
+        slice->setLabelVisible(true);
+        slice->setLabelColor(Qt::black);
+        slice->setBorderWidth(2);
+        // The margin between the slices: each one is moved out a little.
+        slice->setExploded(true);
+        slice->setExplodeDistanceFactor(0.02);
+    }
+    chart->addSeries(series);
+    chart->legend()->setVisible(true);
+    chart->legend()->setAlignment(Qt::AlignRight);
+    chart->legend()->setLabelColor(Qt::black);
+    return chart;
 }

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+class QChart;
+
 // What the usage chart and the signed-in line show for one storage profile,
 // computed from the profile's texts as the catalogue keeps them.
 struct UsageFigures
@@ -22,6 +24,11 @@ struct UsageFigures
 
     static UsageFigures compute(const QString &quota, const QString &used, const QString &unit,
                                 const QString &divisor, const QString &username);
+
+    // A new pie chart of these figures on a transparent background: free
+    // space in green, used space in red, slices a little apart, labels and
+    // the legend on the right in black. Without figures, an empty chart.
+    QChart *makeChart() const;
 };
 
 #endif // USAGEFIGURES_H

@@ -60,6 +60,10 @@ QString containsLike(const QString &text)
            + QStringLiteral(" ESCAPE '\\'");
 }
 
+// Condition on "metadati_values" keeping the values of the indexes of one
+// class (bound after it): index ids belong to one class each.
+const char kClassValues[] = "idmetadata IN (SELECT idmetadato FROM metadati WHERE idfolder = ?)";
+
 QString tooltipHtml(const QString &tooltip)
 {
     return QStringLiteral("<span style=\"color: #ffffff; background-color: #2a82da; border: 1px solid white; "
@@ -70,7 +74,8 @@ QString tooltipHtml(const QString &tooltip)
 } // namespace
 
 ConservaFileDialog::ConservaFileDialog(QString path, QNetworkCookieJar *jar, QString profileId, QString profileName,
-                                       QString previousHash, bool rectification, QWidget *parent)
+                                       QString previousHash, bool rectification, QWidget *parent,
+                                       int previousClassId)
     : QDialog(parent)
     , ui(new Ui::ConservaFileDialog)
     , m_path(QDir::toNativeSeparators(path))
@@ -115,10 +120,13 @@ ConservaFileDialog::ConservaFileDialog(QString path, QNetworkCookieJar *jar, QSt
                        + m_profileName + QStringLiteral(")"));
         setPage(PageClass);
     } else {
-        const QString oldPath = getFileInfo(m_previousHash, QStringLiteral("fullpath"));
+        // The same content may be preserved in several classes: the copy
+        // replaced is the one the user chose.
+        m_classId = previousClassId >= 0 ? previousClassId
+                                         : getCategoriaInfo(m_previousHash, QStringLiteral("idfolder")).toInt();
+        const QString oldPath = getFileInfo(m_previousHash, QStringLiteral("fullpath"), m_classId);
         setWindowTitle(tr("Rettifica del file ") + QFileInfo(oldPath).fileName() + tr(" con ")
                        + QFileInfo(m_path).fileName());
-        m_classId = getCategoriaInfo(m_previousHash, QStringLiteral("idfolder")).toInt();
         setPage(PageUpload);
     }
 
@@ -222,14 +230,17 @@ QString ConservaFileDialog::getCategoriaInfo(const QString &hash, const QString 
     return value;
 }
 
-QString ConservaFileDialog::getFileInfo(const QString &hash, const QString &column)
+QString ConservaFileDialog::getFileInfo(const QString &hash, const QString &column, int classId)
 {
     QString value;
     m_database.openDB();
     {
         QSqlQuery query(m_database.db);
-        query.prepare(QStringLiteral("SELECT ") + column + QStringLiteral(" FROM files WHERE hash = ?"));
+        query.prepare(QStringLiteral("SELECT ") + column + QStringLiteral(" FROM files WHERE hash = ?")
+                      + (classId >= 0 ? QStringLiteral(" AND folderid = ?") : QString()));
         query.addBindValue(hash);
+        if (classId >= 0)
+            query.addBindValue(classId);
         if (query.exec() && query.next())
             value = query.value(0).toString();
     }
@@ -317,8 +328,11 @@ void ConservaFileDialog::onClickOpenCategories()
 {
     delete m_categorie;
     m_categorie = new Categorie(m_jar, m_profileId, m_profileName, nullptr);
-    connect(m_categorie.data(), &QDialog::accepted, this, &ConservaFileDialog::onSyncCategorieOK);
-    connect(m_categorie.data(), &QDialog::accepted, this, &QWidget::show);
+    // However the classes window ends (accepted, closed by its frame, or
+    // closed by a failed synchronisation) this dialog comes back with its
+    // lists read again: the user must never be left without it.
+    connect(m_categorie.data(), &QDialog::finished, this, &ConservaFileDialog::onSyncCategorieOK);
+    connect(m_categorie.data(), &QDialog::finished, this, &QWidget::show);
     hide();
     m_categorie->show();
     m_categorie->syncCategorie();
@@ -367,7 +381,10 @@ void ConservaFileDialog::onClickStartUpload()
     connect(m_uploadWindow.data(), &DialogUploadFile::cancelUpload, this, &ConservaFileDialog::onCancelUpload);
     m_uploadWindow->setMessage(tr("Calcolo impronta in corso ..."));
     m_uploadWindow->show();
-    hide();
+    // A rectification stays in sight behind its upload window; the class
+    // choice has nothing more to show.
+    if (!m_rectification)
+        hide();
     QPointer<ConservaFileDialog> self(this);
     QCoreApplication::processEvents();
     if (!self || m_cancelled)
@@ -616,12 +633,15 @@ void ConservaFileDialog::onConservaFileOK(QDomElement body, QString)
     execute(QStringLiteral("UPDATE files SET token = ? WHERE hash = ? AND folderid = ?"), {token, m_hash, m_classId});
 
     if (m_rectification && m_previousHash != m_hash) {
-        // The replaced version leaves the catalogue; the service keeps its history.
+        // The replaced version leaves the catalogue; the service keeps its
+        // history. Its copies in other classes, and their values, stay.
         m_database.openDB();
         {
             QSqlQuery query(m_database.db);
-            query.prepare(QStringLiteral("DELETE FROM metadati_values WHERE hash = ?"));
+            query.prepare(QStringLiteral("DELETE FROM metadati_values WHERE hash = ? AND ")
+                          + QLatin1String(kClassValues));
             query.addBindValue(m_previousHash);
+            query.addBindValue(m_classId);
             query.exec();
             query.prepare(QStringLiteral("DELETE FROM files WHERE hash = ? AND folderid = ?"));
             query.addBindValue(m_previousHash);
@@ -707,9 +727,14 @@ void ConservaFileDialog::onCommandFailure(QString message, QString code)
             m_database.openDB();
             {
                 QSqlQuery query(m_database.db);
+                // The values of this attempt only: a copy of the same content
+                // preserved in another class keeps its own.
                 query.prepare(QStringLiteral("DELETE FROM metadati_values WHERE hash IN (SELECT hash FROM files WHERE "
-                                             "hash = ? AND (token = '' OR token IS NULL))"));
+                                             "hash = ? AND folderid = ? AND (token = '' OR token IS NULL)) AND ")
+                              + QLatin1String(kClassValues));
                 query.addBindValue(m_hash);
+                query.addBindValue(m_classId);
+                query.addBindValue(m_classId);
                 query.exec();
                 query.prepare(QStringLiteral("DELETE FROM files WHERE hash = ? AND (token = '' OR token IS NULL)"));
                 query.addBindValue(m_hash);

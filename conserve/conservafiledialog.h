@@ -46,8 +46,12 @@ class ConservaFileDialog : public QDialog
 public:
     enum Page { PageClass = 0, PageUpload = 1, PageIndexes = 2, PageSuccess = 3, PageFailure = 4 };
 
+    // A rectification replaces the preserved copy of `previousHash` in the
+    // class `previousClassId` (the row the user chose); without a class, the
+    // class of the first catalogue row with that hash.
     ConservaFileDialog(QString path, QNetworkCookieJar *jar, QString profileId, QString profileName,
-                       QString previousHash, bool rectification, QWidget *parent = nullptr);
+                       QString previousHash, bool rectification, QWidget *parent = nullptr,
+                       int previousClassId = -1);
     ~ConservaFileDialog() override;
 
     // Fingerprints of a local file; the long one reports its progress to the
@@ -56,9 +60,10 @@ public:
     QString getHash4k(const QString &path);
 
     // A column of the class ("folders") of the preserved file with this hash,
-    // or of its "files" row; "" when there is none.
+    // or of its "files" row (in the class `classId` when one is given); ""
+    // when there is none.
     QString getCategoriaInfo(const QString &hash, const QString &column);
-    QString getFileInfo(const QString &hash, const QString &column);
+    QString getFileInfo(const QString &hash, const QString &column, int classId = -1);
 
     QString filePath() const { return m_path; }
     QString hash() const { return m_hash; }

@@ -258,12 +258,24 @@ private slots:
         QCOMPARE(serviceVersions(session->jar.get(), hash, 31), 1);
     }
 
-    // An upload refusal keeps its row until the next attempt replaces it; its
-    // long message, kept as plain text, is shown behind "Dettagli" (a short
-    // one goes under the title, as for the conserve failure above).
-    void uploadRefusalWithALongMessage()
+    // An upload refusal keeps its row until the next attempt replaces it. Its
+    // message, kept as plain text, goes under the title when it is shorter
+    // than 40 characters once made safe for HTML, behind "Vedi Dettagli"
+    // otherwise.
+    void uploadRefusalMessage_data()
     {
-        const QString message = QStringLiteral("Prima riga <tag>\nSeconda riga & ultima, abbastanza lunga");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("underTheTitle");
+        QTest::newRow("39 characters") << QStringLiteral("Quota del profilo superata").leftJustified(39, '.') << true;
+        QTest::newRow("40 characters") << QStringLiteral("Quota del profilo superata").leftJustified(40, '.') << false;
+        QTest::newRow("36 characters, 40 made safe") << QStringLiteral("Quota & spazio superati").leftJustified(36, '.')
+                                                     << false;
+        QTest::newRow("two lines") << QStringLiteral("Prima riga <tag>\nSeconda riga & ultima") << false;
+    }
+    void uploadRefusalMessage()
+    {
+        QFETCH(QString, message);
+        QFETCH(bool, underTheTitle);
         ConservaFileDialog *dialog = withClass(newFile(QStringLiteral("fattura-messaggio.txt")));
         QVERIFY(dialog);
         QVERIFY(service.failNext("uploadfile", "13", message));
@@ -272,12 +284,71 @@ private slots:
         QVERIFY(!dialog->uploadWindow() || !dialog->uploadWindow()->isVisible());
         QVERIFY(child<QPushButton>(dialog, "btmIndietroFailure")->isHidden());
         QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ?", {dialog->hash()}), 1);
-        QCOMPARE(child<QLabel>(dialog, "lblTitleFailure")->text(), QStringLiteral("Upload del file non riuscito"));
-        QVERIFY(!child<QPushButton>(dialog, "btmShowDetailError")->isHidden());
+        const QString title = QStringLiteral("Upload del file non riuscito");
+        auto *details = child<QPushButton>(dialog, "btmShowDetailError");
+        if (underTheTitle) {
+            QCOMPARE(child<QLabel>(dialog, "lblTitleFailure")->text(), title + "<br/>" + message);
+            QVERIFY(details->isHidden());
+            return;
+        }
+        QCOMPARE(child<QLabel>(dialog, "lblTitleFailure")->text(), title);
+        QVERIFY(!details->isHidden());
         click(dialog, "btmShowDetailError");
         auto *window = dialog->findChild<DetailDialog *>();
         QVERIFY(window && window->isVisible());
         QCOMPARE(child<QTextEdit>(window, "teDescription")->toPlainText(), message);
+    }
+
+    // The same content preserved in two classes: each copy keeps its token and
+    // its index values whatever happens to the other (a failed attempt, a
+    // success whose synchronisation does not come to repair the catalogue).
+    void sameContentInTwoClasses()
+    {
+        const QString path = newFile(QStringLiteral("fattura doppia.txt"));
+        ConservaFileDialog *dialog = withClass(path);
+        QVERIFY(dialog);
+        click(dialog, "btmStartUpload");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
+        setValue(dialog, "2", "F-7");
+        setValue(dialog, "9", "10,00");
+        setValue(dialog, "10", "05/03/2013");
+        click(dialog, "btmConserva");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
+        const QString hash = dialog->hash();
+        click(dialog, "btmClose4");
+
+        const QString tokenOf = "SELECT token FROM files WHERE hash = ? AND folderid = ?";
+        const QString values = "SELECT group_concat(idmetadata || '=' || value, ' ') FROM "
+                               "(SELECT * FROM metadati_values WHERE hash = ? ORDER BY idmetadata)";
+        const QString ofFirstClass = QStringLiteral("2=F-7 9=10,00 10=05/03/2013 11=");
+
+        // A second class, whose follow-up synchronisation fails.
+        dialog = withClass(path, QStringLiteral("Fatture fornitori"));
+        QVERIFY(dialog);
+        const QString first = catalogueValue(tokenOf, {hash, 31}).toString();
+        QVERIFY(!first.isEmpty());
+        QCOMPARE(catalogueValue(values, {hash}).toString(), ofFirstClass);
+        click(dialog, "btmStartUpload");
+        QVERIFY(conserveWithoutFollowUpSync(service, dialog));
+        const QString second = catalogueValue(tokenOf, {hash, 33}).toString();
+        QVERIFY2(!second.isEmpty() && second != first, qPrintable(first + " / " + second));
+        QCOMPARE(catalogueValue(tokenOf, {hash, 31}).toString(), first);
+        QCOMPARE(catalogueValue(values, {hash}).toString(), ofFirstClass);
+        click(dialog, "btmClose4");
+
+        // A third class, whose conserve request fails.
+        dialog = withClass(path, QStringLiteral("Contratti d'opera"));
+        QVERIFY(dialog);
+        click(dialog, "btmStartUpload");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
+        setValue(dialog, "20", "Verdi");
+        QVERIFY(service.failNext("savevaluemetadati", "16", "Servizio in manutenzione"));
+        click(dialog, "btmConserva");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageFailure));
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND folderid = 32", {hash}), 0);
+        QCOMPARE(catalogueValue(tokenOf, {hash, 31}).toString(), first);
+        QCOMPARE(catalogueValue(tokenOf, {hash, 33}).toString(), second);
+        QCOMPARE(catalogueValue(values, {hash}).toString(), ofFirstClass);
     }
 
     // A file gone before "Avanti" ends the dialog with no row left behind; an
@@ -365,8 +436,7 @@ private slots:
 
     // The class lists: the search, quotes and wildcards matching themselves,
     // spans every profile until a group is chosen, then stays within it;
-    // "Avanti" wants a class; "Gestisci classi" hides the dialog until the
-    // classes window closes, and a class added meanwhile is then listed.
+    // "Avanti" wants a class.
     void classLists()
     {
         ConservaFileDialog *dialog = open(newFile(QStringLiteral("filtri.txt")));
@@ -397,23 +467,51 @@ private slots:
         QCOMPARE(prompts->describe(), QStringList{"critical|Campo obbligatorio|Devi selezionare una classe"});
         QVERIFY(child<QPushButton>(dialog, "btmStartUpload")->isEnabled());
         QCOMPARE(dialog->currentPage(), int(ConservaFileDialog::PageClass));
+    }
 
-        groups->selectRow(2); // "Legale"
+    // "Gestisci Classi" hides the dialog while the classes window is open;
+    // however that window ends, the dialog comes back with its lists read
+    // again (a class added meanwhile is listed).
+    void manageClasses_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("Chiudi") << QStringLiteral("Chiudi");
+        QTest::newRow("window frame") << QStringLiteral("frame");
+        QTest::newRow("failed synchronisation") << QStringLiteral("failure");
+    }
+    void manageClasses()
+    {
+        QFETCH(QString, end);
+        ConservaFileDialog *dialog = open(newFile(QStringLiteral("classi.txt")));
+        QVERIFY(listsReady(dialog));
+        const bool failure = end == QLatin1String("failure");
+        if (failure)
+            QVERIFY(service.failNext("syncfolder", "35", "Servizio momentaneamente non disponibile"));
+        prompts->clear();
         click(dialog, "btmOpenCateg");
         QVERIFY(!dialog->isVisible());
-        Categorie *window = nullptr;
+        QPointer<Categorie> window;
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *c = qobject_cast<Categorie *>(w); c && c->isVisible())
                 window = c;
         QVERIFY(window);
         QCOMPARE(window->model()->profile(), QStringLiteral("P-CARLA"));
-        QSignalSpy synced(window->connection(), &KVWConn::syncCategorieOK);
-        QVERIFY(synced.wait(20000));
-        catalogueValue("INSERT INTO folders (idfolder, name, groups, idbuckets) "
-                       "VALUES (99, 'Nuova classe', 'Legale', 'P-CARLA')");
-        click(window, "btmClose");
-        QVERIFY(dialog->isVisible());
-        QVERIFY(names().contains("Nuova classe"));
+        if (failure) {
+            QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 20000);
+            QCOMPARE(prompts->describe(), QStringList{"critical|Errore|Servizio momentaneamente non disponibile"});
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(window, "lblLoading")->isHidden(), 20000);
+            catalogueValue("INSERT INTO folders (idfolder, name, groups, idbuckets) "
+                           "VALUES (99, 'Nuova classe', 'Legale', 'P-CARLA')");
+            if (end == QLatin1String("Chiudi"))
+                click(window, "btmClose");
+            else
+                window->close();
+        }
+        QTRY_VERIFY(dialog->isVisible());
+        QVERIFY(child<QPushButton>(dialog, "btmStartUpload")->isEnabled());
+        if (!failure)
+            QVERIFY(column(child<QTableView>(dialog, "twListCateg")->model(), 1).contains("Nuova classe"));
     }
 };
 

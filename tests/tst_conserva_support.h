@@ -12,6 +12,7 @@
 #include "conserve/conservafiledialog.h"
 #include "service/kvwconn.h"
 #include "service/sessioncookiejar.h"
+#include "support/refservicefixture.h"
 #include "support/windowtest.h"
 
 #include <QComboBox>
@@ -119,6 +120,20 @@ inline void setValue(ConservaFileDialog *dialog, const QString &key, const QStri
         date->lineEdit()->setText(text);
     else
         qobject_cast<QComboBox *>(w)->setEditText(text);
+}
+
+// Presses "Conserva" on the form of `dialog` and waits for the success page
+// and for the failure of the synchronisation that follows it (`service` fails
+// it), so the catalogue shows what the dialog itself wrote and nothing
+// repairs it.
+inline bool conserveWithoutFollowUpSync(RefServiceFixture &service, ConservaFileDialog *dialog)
+{
+    if (!waitPage(dialog, ConservaFileDialog::PageIndexes)
+        || !service.failNext("syncfolder", "35", "Servizio momentaneamente non disponibile"))
+        return false;
+    QSignalSpy syncFailed(dialog->connection(), &KVWConn::commandFailure);
+    click(dialog, "btmConserva");
+    return waitPage(dialog, ConservaFileDialog::PageSuccess) && syncFailed.wait(20000);
 }
 
 // Number of versions of a file the service keeps ("history"); -1 without a reply.

@@ -17,7 +17,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
 
 namespace {
 int count(const QString &sql)
@@ -155,9 +159,11 @@ private slots:
         QCOMPARE(prompts->count(), 0);
     }
 
-    // Signed in: another user's rows are gone, the password is not kept unless
-    // asked, the tray names the user and profile; a profile without quota has
-    // no usage tab.
+    // Signed in: another user's rows are gone, the user name and password are
+    // saved empty unless asked, the tray names the user and profile; a profile
+    // without quota has no usage tab. A profile change that cannot be
+    // synchronised is undone: selector, list, signed-in line, chart and tray
+    // agree again on the profile shown before.
     void signedInWindow()
     {
         CoreMain window;
@@ -167,28 +173,100 @@ private slots:
         QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
         QCOMPARE(count("SELECT count(*) FROM files WHERE username = 'someoneelse'"), 0);
         QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = 'old'"), 0);
-        QCOMPARE(Setting().getSetting("saveLogin") + "|" + Setting().getSetting("password"), QStringLiteral("0|"));
+        QCOMPARE(Setting().getSetting("saveLogin"), QStringLiteral("0"));
+        QCOMPARE(count("SELECT count(*) FROM settings WHERE key IN ('username', 'password') AND value = ''"), 2);
         QCOMPARE(window.cookieJar()->username(), QStringLiteral("demo"));
+
+        // The tray menu opens in a screen corner, names user and profile, and
+        // fits on the screen when the tray refreshes its lines after opening it.
+        QMenu *tray = window.trayMenu();
+        const QRect screen = window.screen()->availableGeometry();
+        tray->popup(screen.bottomRight());
         window.clickIcon(QSystemTrayIcon::Context);
-        QCOMPARE(visibleTrayEntries(window).mid(0, 2), (QStringList{"demo", "(" + window.currentBucketName() + ")"}));
+        QTRY_VERIFY(tray->isVisible());
+        QCOMPARE(visibleTrayEntries(window).mid(0, 2), (QStringList{"demo", "(Archivio aziendale)"}));
+        QVERIFY2(screen.contains(tray->geometry()), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(
+                     tray->x()).arg(tray->y()).arg(tray->width()).arg(tray->height())));
+        tray->hide();
+
         auto *buckets = child<QComboBox>(&window, "cbBuckets");
         auto *tabs = child<QTabWidget>(&window, "tabWidget");
+        auto *line = child<QLabel>(&window, "lblUserConn");
+        auto *files = child<QTableView>(&window, "tbwFile");
+        const QString shownLine = line->text();
         QCOMPARE(tabs->count(), 3);
-        buckets->setCurrentIndex(buckets->findData("PRF-PERSONALE"));
+        QCOMPARE(files->model()->rowCount(), 2);
+        prompts->clear();
+        QVERIFY(service.failNext("syncfolder", "2", "Servizio non disponibile"));
+        QTest::keyClick(buckets, Qt::Key_Down);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
+        QCOMPARE(prompts->describe(), QStringList{"critical|Errore|Servizio non disponibile"});
+        window.setVisible(true);
+        QCOMPARE(buckets->currentText() + "|" + window.currentBucketId(), QStringLiteral("Archivio aziendale|PRF-AZIENDA"));
+        QCOMPARE(files->model()->rowCount(), 2);
+        QCOMPARE(line->text(), shownLine);
+        QCOMPARE(tabs->count(), 3);
+        QCOMPARE(visibleTrayEntries(window).at(1), QStringLiteral("(Archivio aziendale)"));
+
+        QTest::keyClick(buckets, Qt::Key_Down);
         QTRY_COMPARE_WITH_TIMEOUT(tabs->count(), 2, 20000);
+        QCOMPARE(buckets->currentText() + "|" + window.currentBucketId(), QStringLiteral("Documenti personali|PRF-PERSONALE"));
+        QCOMPARE(files->model()->rowCount(), 1);
+        QCOMPARE(visibleTrayEntries(window).at(1), QStringLiteral("(Documenti personali)"));
     }
 
-    // Saved credentials are offered after signing out; another user then signs
-    // in, and the connection keeps that user for its re-logins. A refused
-    // synchronisation shows the reason and hides the window.
+    // Windows without a parent carry the application's icon too.
+    void everyWindowCarriesTheApplicationIcon()
+    {
+        CoreMain window;
+        QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
+        const QImage icon = QIcon(":/images/tavrellite.png").pixmap(32, 32).toImage();
+        // The icon of the window of that class that has just opened; closes it.
+        auto iconOf = [&](const char *className) {
+            QWidget *opened = nullptr;
+            QTest::qWaitFor([&] {
+                for (QWidget *top : QApplication::topLevelWidgets())
+                    if (top->isVisible() && top->inherits(className))
+                        opened = top;
+                return opened != nullptr;
+            });
+            if (!opened)
+                return QImage();
+            const QImage shown = opened->windowIcon().pixmap(32, 32).toImage();
+            QTest::keyClick(opened, Qt::Key_Escape);
+            return shown;
+        };
+        QTest::mouseClick(child<QToolButton>(&window, "btmSettings"), Qt::LeftButton);
+        QTabBar *tabs = child<QTabWidget>(&window, "tabWidget")->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(1).center());
+        QTest::mouseClick(child<QPushButton>(&window, "btmSettingsProxy"), Qt::LeftButton);
+        QVERIFY(iconOf("ProxyDialog") == icon);
+        QTest::mouseClick(child<QLabel>(&window, "lblChangePwd"), Qt::LeftButton);
+        QVERIFY(iconOf("ChangePwdDialog") == icon);
+    }
+
+    // Saved credentials are offered after signing out; nothing of the account
+    // stays in the window (list, search, profiles, usage figures). Another user
+    // then signs in, and the connection keeps that user for its re-logins. A
+    // refused synchronisation shows the reason and hides the window.
     void signOutAndInAgainThenSynchronise()
     {
         CoreMain window;
         QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026", true));
-        window.onClickLogout();
+        auto *search = child<QLineEdit>(&window, "leSearch");
+        auto *files = child<QTableView>(&window, "tbwFile");
+        auto *line = child<QLabel>(&window, "lblUserConn");
+        QTest::keyClicks(search, "fattura");
+        QCOMPARE(files->model()->rowCount(), 1);
+        QVERIFY(line->text().contains("2048 MB"));
+        QTest::mouseClick(child<QToolButton>(&window, "btmLogout"), Qt::LeftButton);
         KvDialogLogin *dialog = window.loginDialog();
         QVERIFY(dialog->isVisible() && !window.isVisible());
         QVERIFY(window.cookieJar()->username().isEmpty());
+        QCOMPARE(files->model() ? files->model()->rowCount() : 0, 0);
+        QCOMPARE(search->text() + "|" + line->text(), QStringLiteral("|Sei connesso come: "));
+        QCOMPARE(child<QComboBox>(&window, "cbBuckets")->count(), 0);
+        QCOMPARE(child<QTabWidget>(&window, "tabWidget")->count(), 2);
         QCOMPARE(child<QLineEdit>(dialog, "leUsername")->text() + "|" + child<QLineEdit>(dialog, "lePassword")->text(),
                  QStringLiteral("demo|Tavrel2026"));
         QVERIFY(child<QCheckBox>(dialog, "ckbSalvaCredenziali")->isChecked());
@@ -196,6 +274,11 @@ private slots:
 
         QVERIFY(signInThroughDialog(window, "verdi", "Archivio2026"));
         QCOMPARE(window.connection()->savedUsername(), QStringLiteral("verdi"));
+        QCOMPARE(files->model()->rowCount(), 0);
+        auto *empty = window.findChild<QLabel *>("lblNoFiles");
+        QVERIFY(empty && empty->isVisible());
+        QCOMPARE(empty->text(), QStringLiteral("Nessun documento conservato in questo profilo"));
+        QVERIFY(line->text().contains("Sei connesso come: verdi (0 di 1024 MB)"));
         prompts->clear();
         QVERIFY(service.failNext("syncfolder", "2", "Servizio non disponibile"));
         window.syncCategorie();

@@ -17,9 +17,11 @@
 #include "support/windowtest.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 
 class TestListFile : public QObject
@@ -68,13 +70,98 @@ class TestListFile : public QObject
 
     bool buttonsShown() { return !child<QWidget>(window, "hwBottoniera")->isHidden(); }
 
-    // The column's texts after one header click and after a second one.
+    // The text of the note `name` over the list or the details, "" while hidden.
+    QString note(const char *name)
+    {
+        auto *label = window->findChild<QLabel *>(QLatin1String(name));
+        return label && label->isVisible() ? label->text() : QString();
+    }
+
+    // Shown controls of the window that are cut: partly outside it, smaller
+    // than the least they need, or a wrapped text shorter than its lines.
+    QStringList cutWidgets()
+    {
+        QStringList cut;
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            if (!widget->isVisible() || widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
+                continue;
+            QSize least = widget->minimumSizeHint();
+            if (widget->minimumWidth() > 0)
+                least.setWidth(widget->minimumWidth());
+            if (widget->minimumHeight() > 0)
+                least.setHeight(widget->minimumHeight());
+            least = least.boundedTo(widget->maximumSize());
+            bool isCut = !window->rect().contains(QRect(widget->mapTo(window, QPoint(0, 0)), widget->size()))
+                || widget->width() < least.width() || widget->height() < least.height();
+            auto *label = qobject_cast<QLabel *>(widget);
+            if (label && label->wordWrap())
+                isCut = isCut || label->height() < label->heightForWidth(label->width());
+            if (isCut)
+                cut << widget->objectName();
+        }
+        return cut;
+    }
+
+    void clickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        const QRect cell = table->visualRect(table->model()->index(row, FileListQuery::ComputerName));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, modifiers, cell.center());
+    }
+
+    // The text drawn in a cell of `shot` (the table's viewport): the first
+    // pixel row with ink (pixels unlike the cell's corner) and the lightness
+    // of its darkest ink and of the background.
+    struct Ink
+    {
+        int top = -1;
+        int darkest = 255;
+        int background = 0;
+    };
+    Ink inkOf(const QImage &shot, int row, int column)
+    {
+        // Away from the focus frame and, in the name column, from the icon.
+        const QRect cell = table->visualRect(table->model()->index(row, column))
+                               .adjusted(column == FileListQuery::FileName ? 24 : 3, 3, -3, -3);
+        const QColor background = shot.pixelColor(cell.topLeft());
+        Ink ink;
+        ink.background = background.lightness();
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (qAbs(c.red() - background.red()) + qAbs(c.green() - background.green())
+                        + qAbs(c.blue() - background.blue()) < 90)
+                    continue;
+                if (ink.top < 0)
+                    ink.top = y;
+                ink.darkest = qMin(ink.darkest, c.lightness());
+            }
+        return ink;
+    }
+
+    // Clicks the middle of the header of `section`.
+    void clickHeader(int section)
+    {
+        QHeaderView *header = table->horizontalHeader();
+        const QPoint middle(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, middle);
+    }
+
+    // The column's texts after one click on its header and after a second
+    // one, each followed by the order the header's indicator shows ("^" for
+    // ascending, "v" for descending; "?" when it shows another column or none).
     QPair<QStringList, QStringList> clickTwice(int section)
     {
-        emit table->horizontalHeader()->sectionClicked(section);
-        const QStringList first = column(section);
-        emit table->horizontalHeader()->sectionClicked(section);
-        return {first, column(section)};
+        QHeaderView *header = table->horizontalHeader();
+        auto indicator = [&] {
+            if (!header->isSortIndicatorShown() || header->sortIndicatorSection() != section)
+                return QStringLiteral("?");
+            return header->sortIndicatorOrder() == Qt::AscendingOrder ? QStringLiteral("^") : QStringLiteral("v");
+        };
+        clickHeader(section);
+        const QStringList first = column(section) << indicator();
+        clickHeader(section);
+        return {first, column(section) << indicator()};
     }
 
 private slots:
@@ -143,8 +230,10 @@ private slots:
                  QStringLiteral("<span style=\"background-color:yellow\">ufficio</span>-legale"));
         search("legale contratto");
         QCOMPARE(column(FileListQuery::FileName), QStringList{"contratto-manutenzione.txt"});
+        QCOMPARE(note("lblNoFiles"), QString());
         search("rossi bianchi");
         QVERIFY(column(FileListQuery::FileName).isEmpty());
+        QCOMPARE(note("lblNoFiles"), QStringLiteral("Nessun documento corrisponde alla ricerca"));
         QVERIFY(!buttonsShown());
         QCOMPARE(window->selectedFileData(FileListQuery::Hash), QString());
 
@@ -154,25 +243,47 @@ private slots:
                  QStringLiteral("ufficio-legale"));
     }
 
-    // Deselection hides the buttons and empties the details; the details
-    // button opens and closes them, and a search keeps them open.
+    // A click selects a row: file buttons and details follow, every column of
+    // the row is written in the selection's text colour, and the texts of all
+    // columns stand at one height. Control and a click deselect: no file
+    // buttons, no details, but the details button stays and the empty pane
+    // says what to do. The details button opens and closes the pane, and a
+    // search keeps it open.
     void selectionAndDetails()
     {
         auto *button = child<QPushButton>(window, "btmHideDetail");
         auto *details = child<QTableView>(window, "tbwMetadati");
-        table->selectRow(1);
+        clickRow(1);
         QVERIFY(buttonsShown());
         QCOMPARE(window->fileDetailModel()->rowCount(), 9);
-        table->clearSelection();
+        const QImage shot = table->viewport()->grab().toImage();
+        QStringList darkInk;
+        int highest = 0, lowest = shot.height();
+        for (int column = FileListQuery::FileName; column <= FileListQuery::Preserved; ++column) {
+            const Ink selected = inkOf(shot, 1, column);
+            QVERIFY(selected.top >= 0);
+            if (selected.darkest < selected.background - 10)
+                darkInk << table->model()->headerData(column, Qt::Horizontal).toString();
+            const int top = inkOf(shot, 0, column).top;
+            QVERIFY(top >= 0);
+            highest = qMax(highest, top);
+            lowest = qMin(lowest, top);
+        }
+        QCOMPARE(darkInk, QStringList());
+        QVERIFY2(highest - lowest <= 1, qPrintable(QStringLiteral("text tops from %1 to %2").arg(lowest).arg(highest)));
+
+        clickRow(1, Qt::ControlModifier);
         QVERIFY(!buttonsShown());
         QCOMPARE(window->fileDetailModel()->rowCount(), 0);
         QCOMPARE(window->selectedFileData(FileListQuery::FileName), QString());
-
+        QVERIFY(button->isVisible());
         QCOMPARE(button->text(), QStringLiteral("Mostra Dettagli"));
-        table->selectRow(0);
         QTest::mouseClick(button, Qt::LeftButton);
-        QVERIFY(!details->isHidden());
+        QVERIFY(details->isVisible());
+        QCOMPARE(note("lblNoDetails"), QStringLiteral("Seleziona un documento per vederne i dettagli"));
         QCOMPARE(button->text(), QStringLiteral("Chiudi Dettagli"));
+        clickRow(0);
+        QCOMPARE(note("lblNoDetails"), QString());
         search("fattura");
         QVERIFY(!details->isHidden());
         QTest::mouseClick(button, Qt::LeftButton);
@@ -181,24 +292,38 @@ private slots:
         child<QLineEdit>(window, "leSearch")->clear();
     }
 
-    // A second click on a header reverses the order; the date column sorts by
-    // time and the computer-name column by the text as read, both ways.
+    // The list starts newest first, and its header says so. A click on
+    // another header sorts by that column ascending, a second click on it
+    // reverses the order; the date column sorts by time and the others by the
+    // text as read.
     void headerClickSortsAndReverses()
     {
+        QHeaderView *header = table->horizontalHeader();
+        QVERIFY(header->isSortIndicatorShown());
+        QCOMPARE(header->sortIndicatorSection(), int(FileListQuery::Preserved));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
         const auto names = clickTwice(FileListQuery::FileName);
-        QVERIFY(names.first == both || names.second == both);
-        QCOMPARE(names.second, QStringList({names.first.at(1), names.first.at(0)}));
-        const QStringList newestFirst{"2026-01-29 08:15:40", "2026-01-15 10:02:11"};
+        QCOMPARE(names.first, QStringList(both) << "^");
+        QCOMPARE(names.second, (QStringList{both.at(1), both.at(0), "v"}));
         const auto dates = clickTwice(FileListQuery::Preserved);
-        QVERIFY(dates.first == newestFirst || dates.second == newestFirst);
-        QCOMPARE(dates.second, QStringList({dates.first.at(1), dates.first.at(0)}));
-        const QStringList computers{"ufficio-amministrazione", "ufficio-legale"};
+        QCOMPARE(dates.first, (QStringList{"2026-01-15 10:02:11", "2026-01-29 08:15:40", "^"}));
+        QCOMPARE(dates.second, (QStringList{"2026-01-29 08:15:40", "2026-01-15 10:02:11", "v"}));
         const auto byComputer = clickTwice(FileListQuery::ComputerName);
-        QVERIFY(byComputer.first == computers || byComputer.second == computers);
+        QCOMPARE(byComputer.first, (QStringList{"ufficio-amministrazione", "ufficio-legale", "^"}));
+        QCOMPARE(byComputer.second, (QStringList{"ufficio-legale", "ufficio-amministrazione", "v"}));
     }
 
+    // The window fits a 1024x768 screen, frame and panel included, with
+    // nothing cut. The five shown columns share the table's width. However
+    // tall the details of the file a search selects, neither table scrolls
+    // sideways and the file columns keep their widths.
     void resizingSharesTheWidthAmongTheShownColumns()
     {
+        window->resize(1000, 700);
+        QTRY_COMPARE(window->size(), QSize(1000, 700));
+        QCOMPARE(cutWidgets(), QStringList());
+
         for (const int windowWidth : {window->minimumSizeHint().width() + 100, window->minimumSizeHint().width() + 400}) {
             window->resize(windowWidth, 700);
             QTRY_COMPARE(window->width(), windowWidth);
@@ -207,6 +332,22 @@ private slots:
             for (int section = FileListQuery::FileName; section <= FileListQuery::Preserved; ++section)
                 QCOMPARE(table->columnWidth(section), width);
         }
+
+        window->resize(1000, window->minimumSizeHint().height());
+        auto *details = child<QTableView>(window, "tbwMetadati");
+        auto *button = child<QPushButton>(window, "btmHideDetail");
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(details->isVisible());
+        const int fileColumn = table->columnWidth(FileListQuery::FileName);
+        search("rossi");
+        QTRY_VERIFY(details->verticalScrollBar()->isVisible());
+        QVERIFY(!details->horizontalScrollBar()->isVisible());
+        QCOMPARE(details->columnWidth(1) + details->columnWidth(2), details->viewport()->width());
+        QVERIFY(!table->horizontalScrollBar()->isVisible());
+        QCOMPARE(table->columnWidth(FileListQuery::FileName), fileColumn);
+        child<QLineEdit>(window, "leSearch")->clear();
+        QTest::mouseClick(button, Qt::LeftButton);
+        window->resize(1000, 700);
     }
 
     // The other profile's list; an apostrophe and a "%" typed in the search

@@ -6,7 +6,9 @@
 
 #include "app/prompts.h"
 #include "browse/coremain.h"
+#include "browse/filelistquery.h"
 #include "browse/listfiledelegate.h"
+#include "conserve/dialoguploadfile.h"
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
@@ -115,18 +117,10 @@ private slots:
         QCOMPARE(busyWarnings(), 2);
         QCOMPARE(window.conserveDialog(), dialog.data());
 
-        // Through to the token; "Vedi Dettagli" shows the file in the list.
-        QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(dialog, "btmStartUpload")->isEnabled(); }, 20000));
-        QVERIFY(selectClass(dialog, "Fatture fornitori"));
-        click(dialog, "btmStartUpload");
-        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
-        click(dialog, "btmConserva");
-        QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
-        click(dialog, "btmVediDettagli");
+        // "Annulla" after its question ends it, and the window lets it go.
+        click(dialog, "btmClose1");
         QVERIFY(!window.conserveDialog());
         QTRY_VERIFY(!dialog);
-        QCOMPARE(window.selectedFileData(0), sha1("nota spese di marzo\n"));
-        QVERIFY(child<QTableView>(&window, "tbwMetadati")->isVisible());
 
         // Free again: a cancelled file choice starts nothing and refuses nothing,
         // neither the first time nor the next.
@@ -164,22 +158,67 @@ private slots:
         delete dialog.data();
     }
 
-    // A rectification holds the one-preservation guard, comes with the
-    // replaced version's values and sends the previous hash; with the same
-    // content the rows stay.
+    // The same content preserved in a second class from "Conserva"; "Vedi
+    // Dettagli" shows that copy once the window's synchronisation has rebuilt
+    // the list. "Rettifica" replaces the copy of the selected row, in sight
+    // behind its upload window, and leaves the copy in the other class, its
+    // token and its values alone. A rectification with the same content keeps
+    // the rows; while one is open, "Conserva" is refused.
     void rectification()
     {
         CoreMain window;
         QVERIFY(signIn(window));
         const QByteArray same = "Preventivo, prima stesura\n";
+        prompts->answerNext(newFile("preventivo-ufficio.txt", same));
+        click(&window, "btmConserva");
+        QPointer<ConservaFileDialog> dialog = window.conserveDialog();
+        QVERIFY(QTest::qWaitFor([&] { return child<QPushButton>(dialog, "btmStartUpload")->isEnabled(); }, 20000));
+        QVERIFY(selectClass(dialog, "Fatture fornitori"));
+        click(dialog, "btmStartUpload");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
+        click(dialog, "btmConserva");
+        QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
+        QSignalSpy synced(window.connection(), &KVWConn::commandSuccessful);
+        click(dialog, "btmVediDettagli");
+        QVERIFY(!window.conserveDialog());
+        QVERIFY(synced.wait(20000));
+        QTRY_COMPARE(window.selectedFileData(FileListQuery::FileName), QStringLiteral("preventivo-ufficio.txt"));
+        QCOMPARE(window.selectedFileData(FileListQuery::ClassId), QStringLiteral("33"));
+        QVERIFY(child<QTableView>(&window, "tbwMetadati")->isVisible());
+        QVERIFY(child<QTableView>(&window, "tbwMetadati")->model()->rowCount() > 0);
+
+        // Replacing that copy: the service's follow-up synchronisation fails,
+        // so the catalogue shows what the dialog itself did.
+        const QByteArray second = "Preventivo, seconda stesura\n";
+        prompts->answerNext(newFile("preventivo-2.txt", second));
+        QVERIFY(service.delayNext(1500));
+        click(&window, "btmSostituisci");
+        dialog = window.conserveDialog();
+        QVERIFY(dialog && dialog->isModal());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Rettifica del file preventivo-ufficio.txt con preventivo-2.txt"));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->findChild<DialogUploadFile *>()
+                                     && dialog->findChild<DialogUploadFile *>()->isVisible(), 20000);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(conserveWithoutFollowUpSync(service, dialog));
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND folderid = 33", {sha1(same)}), 0);
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND folderid = 32 AND token != ''", {sha1(same)}), 1);
+        QCOMPARE(catalogueValue("SELECT value FROM metadati_values WHERE hash = ?", {sha1(same)}).toString(),
+                 QStringLiteral("Bianchi S.p.A."));
+        QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND folderid = 33 AND token != ''", {sha1(second)}), 1);
+        QCOMPARE(serviceVersions(window.cookieJar(), sha1(second), 33), 2);
+        click(dialog, "btmClose4");
+        QVERIFY(!window.conserveDialog());
+        QTRY_VERIFY(!dialog);
+
+        // The same content again, over the copy in the seeded class.
         QVERIFY(selectListFile(window, "preventivo.txt"));
         prompts->answerNext(newFile("preventivo-copia.txt", same));
         click(&window, "btmSostituisci");
-        QPointer<ConservaFileDialog> dialog = window.conserveDialog();
-        QVERIFY(dialog && dialog->isModal());
+        dialog = window.conserveDialog();
+        QVERIFY(dialog);
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Rettifica del file preventivo.txt con preventivo-copia.txt"));
-        QCOMPARE(dialog->classId(), 32);
         QSignalSpy completed(dialog.data(), &ConservaFileDialog::sostituizioneCompleted);
+        prompts->clear();
         click(&window, "btmConserva");
         QCOMPARE(busyWarnings(), 1);
 
@@ -197,6 +236,7 @@ private slots:
         QCOMPARE(sent.documentElement().firstChildElement("hashprecedente").text(), sha1(same));
         QCOMPARE(count("SELECT count(*) FROM files WHERE hash = ? AND token != ''", {sha1(same)}), 1);
         QCOMPARE(count("SELECT count(*) FROM metadati_values WHERE hash = ?", {sha1(same)}), 1);
+        QCOMPARE(serviceVersions(window.cookieJar(), sha1(same), 32), 2);
 
         // Closing lets the window forget it.
         click(dialog, "btmClose4");

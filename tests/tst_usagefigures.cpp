@@ -4,11 +4,18 @@
 #include "browse/usagefigures.h"
 #include "support/testenv.h"
 
+#include <QtCharts/QChart>
+#include <QtCharts/QPieSeries>
+#include <QtCharts/QPieSlice>
+
+#include <memory>
+
 class TestUsageFigures : public QObject
 {
     Q_OBJECT
 private slots:
-    // The user name is escaped in the rich line.
+    // The user name is escaped in the rich line. The chart shows free space
+    // in green and used space in red, the slices apart.
     void workedExample()
     {
         const UsageFigures f = UsageFigures::compute("900", "450", "GB", "3", "<b>demo</b>");
@@ -20,6 +27,16 @@ private slots:
                  QStringLiteral("<html><head/><body><p>Sei connesso come: &lt;b&gt;demo&lt;/b&gt; (150 di 300 GB) "
                                 "<a href=\"#buyquota\"><span style=\" font-weight: normal; "
                                 "text-decoration: underline; color:#0000ff;\">(Acquista spazio)</span></a></p></body></html>"));
+
+        const std::unique_ptr<QChart> chart(f.makeChart());
+        QCOMPARE(chart->series().size(), 1);
+        QStringList slices;
+        for (QPieSlice *slice : static_cast<QPieSeries *>(chart->series().first())->slices())
+            slices << QStringLiteral("%1=%2 %3%4%5").arg(slice->label()).arg(slice->value()).arg(slice->color().name(),
+                          slice->isExploded() ? " apart" : "", slice->isLabelVisible() ? " labelled" : "");
+        QCOMPARE(slices, (QStringList{"Libero: 150 GB=150 #13e837 apart labelled",
+                                      "Utilizzato: 150 GB=150 #ff0000 apart labelled"}));
+        QVERIFY(chart->legend()->isVisible());
     }
 
     // Figures in the profile's units; the line turns red from 80 % used.
@@ -48,7 +65,8 @@ private slots:
         QCOMPARE(f.lineStyle, red ? QStringLiteral("QLabel {color:red;}") : QStringLiteral("QLabel {color:black;}"));
     }
 
-    // No quota, or a divisor that cannot divide: the plain line and no figures.
+    // No quota, or a divisor that cannot divide: the plain line (the user name
+    // escaped), no figures and an empty chart.
     void plainLine_data()
     {
         QTest::addColumn<QString>("quota");
@@ -64,11 +82,12 @@ private slots:
     {
         QFETCH(QString, quota);
         QFETCH(QString, divisor);
-        const UsageFigures f = UsageFigures::compute(quota, "5", "GB", divisor, "verdi");
+        const UsageFigures f = UsageFigures::compute(quota, "5", "GB", divisor, "<i>verdi</i>");
         QCOMPARE(f.hasQuota, quota == "100");
         QVERIFY(!f.hasFigures);
-        QCOMPARE(f.userLine, QStringLiteral("Sei connesso come: verdi"));
+        QCOMPARE(f.userLine, QStringLiteral("Sei connesso come: &lt;i&gt;verdi&lt;/i&gt;"));
         QCOMPARE(f.lineStyle, QStringLiteral("QLabel {color:black;}"));
+        QVERIFY(std::unique_ptr<QChart>(f.makeChart())->series().isEmpty());
     }
 
 };
