@@ -100,7 +100,9 @@ void ClassListModel::attachTo(QTableView *view)
         view->hideColumn(column);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->horizontalHeader()->setStretchLastSection(false);
-    view->horizontalHeader()->setSectionResizeMode(ColName, QHeaderView::Stretch);
+    // A catalogue that cannot be opened gives a model without columns.
+    if (columnCount() > ColName)
+        view->horizontalHeader()->setSectionResizeMode(ColName, QHeaderView::Stretch);
 }
 
 int ClassListModel::classIdAt(int row) const

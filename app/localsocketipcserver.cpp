@@ -61,10 +61,15 @@ QString LocalSocketIpcServer::fullServerName() const
 void LocalSocketIpcServer::socket_new_connection()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        auto *idle = new QTimer(socket);
-        idle->setSingleShot(true);
-        idle->setInterval(kIdleLimitMs);
-        connect(idle, &QTimer::timeout, socket, [socket] {
+        if (m_connections >= kMaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_connections;
+        connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
+        // A limit on the whole message, not restarted by each read.
+        QTimer::singleShot(kIdleLimitMs, socket, [socket] {
             socket->abort();
             socket->deleteLater();
         });
@@ -72,11 +77,7 @@ void LocalSocketIpcServer::socket_new_connection()
             readFrom(socket); // what arrived just before the hang-up still counts
             socket->deleteLater();
         });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, idle] {
-            idle->start();
-            readFrom(socket);
-        });
-        idle->start();
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
         readFrom(socket); // bytes may have arrived with the connection
     }
 }
@@ -91,20 +92,22 @@ void LocalSocketIpcServer::readFrom(QLocalSocket *socket)
     quint32 count = 0;
     socket->peek(reinterpret_cast<char *>(&count), sizeof count);
     count = qFromBigEndian(count);
+    QString message;
+    bool complete = false;
     if (count == 0xFFFFFFFFu || count > kMaxTextBytes || count % 2 != 0) {
         // A null string, an absurd length or half a UTF-16 unit: not a command.
-        socket->setProperty(kDoneProperty, true);
-        socket->abort();
-        return;
-    }
-    if (socket->bytesAvailable() < qint64(4 + count))
+    } else if (socket->bytesAvailable() < qint64(4 + count)) {
         return; // the rest of the text has not arrived yet
-
-    QDataStream in(socket);
-    in.setVersion(QDataStream::Qt_4_0);
-    QString message;
-    in >> message;
+    } else {
+        QDataStream in(socket);
+        in.setVersion(QDataStream::Qt_4_0);
+        in >> message;
+        complete = in.status() == QDataStream::Ok;
+    }
+    // Whatever else the client sends is neither read nor kept.
     socket->setProperty(kDoneProperty, true);
-    if (in.status() == QDataStream::Ok)
+    socket->abort();
+    socket->deleteLater();
+    if (complete)
         emit messageReceived(message);
 }

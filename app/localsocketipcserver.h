@@ -15,9 +15,11 @@ class QLocalSocket;
 // a 32-bit big-endian byte count, then the text as big-endian UTF-16). The
 // server never writes to its clients.
 //
-// A connection is read as its bytes arrive, never by blocking the window: a
-// client that sends nothing, sends half a message or hangs up is dropped after
-// kIdleLimitMs without news. Only the first message of a connection is read.
+// A connection is read as its bytes arrive, never by blocking the window. It
+// carries one message: once that is read, or its announced size is refused,
+// the connection is closed and nothing more is buffered. A client that has not
+// sent its whole message within kIdleLimitMs of connecting is dropped, and no
+// more than kMaxConnections are served at once (the rest are closed at once).
 class LocalSocketIpcServer : public QObject
 {
     Q_OBJECT
@@ -28,8 +30,10 @@ public:
     bool isListening() const;
     QString fullServerName() const;
 
-    // How long a connection may stay silent before it is dropped.
+    // How long a connection may take to deliver its message.
     static constexpr int kIdleLimitMs = 30000;
+    // Connections served at the same time.
+    static constexpr int kMaxConnections = 8;
     // Largest text accepted, in bytes of UTF-16 (a command is a short XML text).
     static constexpr quint32 kMaxTextBytes = 1u << 20;
 
@@ -43,6 +47,7 @@ private:
     void readFrom(QLocalSocket *socket);
 
     QLocalServer *m_server;
+    int m_connections = 0;
 };
 
 #endif // LOCALSOCKETIPCSERVER_H

@@ -23,7 +23,6 @@ int main(int argc, char *argv[])
     if (translator->load(QStringLiteral("qt_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(translator);
 
-    QApplication::addLibraryPath(QStringLiteral("."));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // One instance per user: a second start hands over to the running one and

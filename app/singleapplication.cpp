@@ -161,7 +161,13 @@ ThreadedLocalServer::~ThreadedLocalServer()
 
 void ThreadedLocalServer::incomingConnection(quintptr socketDescriptor)
 {
+    if (m_connections >= kMaxConnections) {
+        ::close(int(socketDescriptor));
+        return;
+    }
+    ++m_connections;
     auto *thread = new LocalThread(socketDescriptor, m_key, this);
+    connect(thread, &QThread::finished, this, [this] { --m_connections; });
     connect(thread, &LocalThread::messageReceived, this, &ThreadedLocalServer::messageReceived);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
@@ -322,6 +328,17 @@ void SingleApplicationPrivate::init(const QString &rawKey)
         delete instance;
         return;
     }
+    // An instance that does not take the lock (an older build still running
+    // during an upgrade) is found by its socket: when a server answers there,
+    // it is the running instance and nothing of it is removed. Only what
+    // nobody answers on is a leftover.
+    if (reachServer()) {
+        running = true;
+        if (!greeted())
+            dropConnection(); // a slow or foreign server: the send starts over
+        delete instance;
+        return;
+    }
     instance->clearLeftovers();
 
     auto *segment = new QSharedMemory(socketName);
@@ -371,18 +388,19 @@ void SingleApplicationPrivate::init(const QString &rawKey)
         follow(server);
 }
 
-bool SingleApplicationPrivate::connectToRunning()
+bool SingleApplicationPrivate::reachServer()
 {
-    if (socket && socket->state() == QLocalSocket::ConnectedState)
-        return true;
     if (!socket)
         socket = new QLocalSocket(q);
-
     socket->connectToServer(socketName, QIODevice::ReadWrite);
-    if (!socket->waitForConnected(kConnectTimeout)) {
-        socket->abort();
-        return false;
-    }
+    if (socket->waitForConnected(kConnectTimeout))
+        return true;
+    socket->abort();
+    return false;
+}
+
+bool SingleApplicationPrivate::greeted()
+{
     bool complete = false;
     const QString greeting = readMessage(socket, &complete);
     if (complete && greeting == key)
@@ -392,6 +410,13 @@ bool SingleApplicationPrivate::connectToRunning()
         socket->waitForDisconnected(kConnectTimeout);
     socket->abort();
     return false;
+}
+
+bool SingleApplicationPrivate::connectToRunning()
+{
+    if (socket && socket->state() == QLocalSocket::ConnectedState)
+        return true;
+    return reachServer() && greeted();
 }
 
 void SingleApplicationPrivate::dropConnection()

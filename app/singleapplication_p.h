@@ -20,11 +20,14 @@ class InstanceLock;
 class SingleApplication;
 
 // Accepts the connections of later starts and serves each one in a thread of
-// its own; re-emits every message those threads read.
+// its own; re-emits every message those threads read. At most kMaxConnections
+// are served at once: more are closed as soon as they are accepted.
 class ThreadedLocalServer : public QLocalServer
 {
     Q_OBJECT
 public:
+    static constexpr int kMaxConnections = 8;
+
     ThreadedLocalServer(const QString &key, QObject *parent);
     // Ends the connection threads still running before the server goes away.
     ~ThreadedLocalServer() override;
@@ -39,6 +42,7 @@ protected:
 
 private:
     QString m_key;
+    int m_connections = 0;
 };
 
 // Serves one accepted connection: greets the client with the key, then reads
@@ -79,6 +83,10 @@ public:
     void init(const QString &rawKey);
     bool deliver(const QString &message, int timeout);
     bool connectToRunning();
+    // Connects the client socket to the socket name within the connect time-out.
+    bool reachServer();
+    // Reads the greeting of the server just reached; true when it is the key.
+    bool greeted();
     void dropConnection();
     void follow(ThreadedLocalServer *server);
 

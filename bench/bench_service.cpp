@@ -8,8 +8,13 @@
 //     peak resident memory during the upload.
 //  3. kill -9 while 8 clients upload and conserve; after a restart every
 //     acknowledged preservation must be listed and its blob must hash right.
-// Last line: RESULT errors=N requests=N upload_growth_mib=X
+//  4. An attack: 500 slow clients trickling request heads and 3 connections
+//     flooding 20,000 headers of 4 KiB each, while one normal client loops
+//     login + syncfolder: the longest it waited (it must be answered within a
+//     second) and the service's peak memory.
+// Last line: RESULT errors=N requests=N upload_growth_mib=X slow_clients=N normal_max_ms=Y flood_peak_mib=Z
 
+#include "support/hostileclients.h"
 #include "support/refservicefixture.h"
 
 #include <httplib.h>
@@ -131,6 +136,56 @@ std::string preserve(httplib::Client &cli, const std::string &cookie, int folder
     const auto a = r->body.find("<token>");
     const auto b = r->body.find("</token>");
     return (a == std::string::npos || b == std::string::npos) ? std::string() : r->body.substr(a + 7, b - a - 7);
+}
+
+struct AttackFigures {
+    long long requests = 0, failed = 0;
+    double maxMs = 0, peakMib = 0, rssBeforeMib = 0;
+    int cut = 0, refused = 0, largest = 0;
+};
+
+// Attacks the running service while one normal client loops login +
+// syncfolder for `seconds`, each request given at most 5 s.
+AttackFigures attack(RefServiceFixture &service, int slowClients, int seconds, int floodHeaders)
+{
+    AttackFigures f;
+    const qint64 pid = service.processId();
+    resetPeakMemory(pid);
+    f.rssBeforeMib = procStatusKb("VmRSS:", pid) / 1024.0;
+    const quint16 port = quint16(service.port());
+    HeaderFlood flood(port, 3, floodHeaders);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the flood reaches the service first
+    SlowClients slow(port, slowClients);
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // every slow client connected and trickling
+    httplib::Client cli("127.0.0.1", port);
+    cli.set_connection_timeout(5);
+    cli.set_read_timeout(5);
+    cli.set_write_timeout(5);
+    const auto timed = [&f](const auto &request) {
+        const auto t0 = Clock::now();
+        const bool ok = request();
+        f.maxMs = std::max(f.maxMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        ++f.requests;
+        f.failed += ok ? 0 : 1;
+        return ok;
+    };
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < until) {
+        std::string cookie;
+        if (!timed([&] { return !(cookie = login(cli)).empty(); }))
+            continue;
+        timed([&] {
+            auto r = postXml(cli, cookie, "<?xml version=\"1.0\"?><request><action>syncfolder</action>"
+                                          "<codesync>0.0</codesync></request>");
+            return r && r->status == 200 && statusOf(r->body) == "5";
+        });
+    }
+    flood.wait();
+    f.peakMib = procStatusKb("VmHWM:", pid) / 1024.0;
+    f.cut = slow.cut();
+    f.refused = flood.refused();
+    f.largest = flood.largestAccepted();
+    return f;
 }
 
 } // namespace
@@ -331,7 +386,20 @@ int main(int argc, char *argv[])
             errors += 1;
     }
 
+    // 4. Slow clients and a header flood.
+    const int slowClients = 500;
+    const AttackFigures a = attack(service, slowClients, seconds, 20000);
+    std::printf("attack: %d slow clients (%d cut by the service), header flood 3 x 20000 x 4 KiB (%d connections "
+                "refused, largest head accepted %d lines); normal client: %lld requests, %lld failed, longest wait %.0f ms; service "
+                "RSS before %.1f MiB, peak %.1f MiB, %s\n",
+                slowClients, a.cut, a.refused, a.largest, a.requests, a.failed, a.maxMs, a.rssBeforeMib, a.peakMib,
+                service.isRunning() ? "alive" : "DEAD");
+    if (a.failed || a.maxMs > 1000 || !service.isRunning())
+        errors += 1;
+
     service.stop();
-    std::printf("RESULT errors=%lld requests=%lld upload_growth_mib=%.1f\n", errors.load(), requests.load(), growthMib);
+    std::printf("RESULT errors=%lld requests=%lld upload_growth_mib=%.1f slow_clients=%d normal_max_ms=%.0f "
+                "flood_peak_mib=%.1f\n",
+                errors.load(), requests.load(), growthMib, slowClients, a.maxMs, a.peakMib);
     return errors.load() == 0 ? 0 : 1;
 }

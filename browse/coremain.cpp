@@ -102,6 +102,11 @@ CoreMain::CoreMain()
     wireList();
     wireRetrieve();
 
+    // The client starts without a usable catalogue too, and says why.
+    const QString catalogueProblem = Database::unusableMessage();
+    if (!catalogueProblem.isEmpty())
+        Prompts::critical(nullptr, tr("Catalogo locale"), catalogueProblem);
+
     // 13.
     ui->tbwFile->resize(1024, ui->tbwFile->height());
     ui->tbwMetadati->resize(1024, ui->tbwMetadati->height());

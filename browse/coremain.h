@@ -182,6 +182,9 @@ private:
     ConservaFileDialog *openRectifyDialog(const QString &path, const QString &previousHash, int classId = -1);
     // Selects the list row of the file stored at `path` and shows its details.
     void selectListFile(const QString &path);
+    // True (after telling the user) while another preservation is under way;
+    // also used by the "conserva" command.
+    static bool refuseWhileBusy(CoreMain *window, ConservaFileDialog *open, const QString &chosen, bool choosing);
     QPointer<ConservaFileDialog> winConserve;
     QString pathFileConserve;
     bool choosingFile = false;

@@ -7,13 +7,13 @@
 #include "browse/coremain.h"
 
 #include "app/constants.h"
+#include "app/externalcommand.h"
 #include "app/localsocketipcserver.h"
 #include "app/prompts.h"
 #include "conserve/conservafiledialog.h"
 #include "service/kvdialoglogin.h"
 
 #include <QCoreApplication>
-#include <QDomDocument>
 #include <QSqlQuery>
 
 void CoreMain::startCommandServer()
@@ -21,7 +21,11 @@ void CoreMain::startCommandServer()
     if (ipcServer)
         return;
     ipcServer = new LocalSocketIpcServer(QStringLiteral(APP_GUID), this);
-    connect(ipcServer, &LocalSocketIpcServer::messageReceived, this, &CoreMain::parseExternalMessage);
+    // Queued: a command runs from the event loop, never inside the server's
+    // socket handlers, so a sign-out during its message boxes or its pending
+    // events may destroy the server safely.
+    connect(ipcServer, &LocalSocketIpcServer::messageReceived, this, &CoreMain::parseExternalMessage,
+            Qt::QueuedConnection);
 }
 
 void CoreMain::stopCommandServer()
@@ -39,56 +43,52 @@ void CoreMain::parseExternalMessage(QString message)
         showForeground(dialogLogin);
         return;
     }
-    QDomDocument document;
-    if (!document.setContent(message))
+    const ExternalCommand request = ExternalCommand::parse(message);
+    // Every command needs its parameter.
+    if (!request.hasParameter)
         return;
-    const QDomElement commandElement = document.elementsByTagName(QStringLiteral("command")).item(0).toElement();
-    if (commandElement.isNull())
-        return;
-    const QString command = commandElement.text().toLower();
-    const QDomElement parameter = document.elementsByTagName(QStringLiteral("parameter1")).item(0).toElement();
 
-    if (command == QLatin1String("conserva")) {
-        if (parameter.isNull())
-            return;
-        if (winConserve) {
-            showForeground(winConserve);
-            Prompts::warning(this, tr("Conservazione file"),
-                             tr("E' in esecuzione un altro processo di conservazione, per poterne avviare un "
-                                "altro devi prima concludere quello in corso"));
-        } else {
-            showForeground(this);
-            QCoreApplication::processEvents();
-            ConservaFileDialog *dialog = openConserveDialog(parameter.text(), this);
-            connect(dialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
-        }
-        showForeground(winConserve);
-    } else if (command == QLatin1String("esibisci")) {
-        if (parameter.isNull())
-            return;
-        setExhibitToken(parameter.text());
-        esibisciFile();
-    } else if (command == QLatin1String("rettifica")) {
-        if (parameter.isNull())
+    if (request.command == QLatin1String("conserva")) {
+        if (refuseWhileBusy(this, winConserve, pathFileConserve, choosingFile))
             return;
         showForeground(this);
         QCoreApplication::processEvents();
+        // The events just run may have signed the user out or started another
+        // preservation.
+        if (!signedIn || refuseWhileBusy(this, winConserve, pathFileConserve, choosingFile))
+            return;
+        ConservaFileDialog *dialog = openConserveDialog(request.parameter, this);
+        connect(dialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
+        showForeground(dialog);
+    } else if (request.command == QLatin1String("esibisci")) {
+        setExhibitToken(request.parameter);
+        esibisciFile();
+    } else if (request.command == QLatin1String("rettifica")) {
+        showForeground(this);
+        QCoreApplication::processEvents();
+        if (!signedIn)
+            return;
         QString hash;
+        int classId = -1;
         database.openDB();
         {
             // Only a preserved file (one with a token) can be rectified; a row
-            // whose preservation never finished has an empty token.
+            // whose preservation never finished has an empty token. The copy
+            // replaced is the one of that row's class.
             QSqlQuery query(database.db);
-            query.prepare(QStringLiteral("SELECT hash FROM files WHERE fullpath = ? AND token IS NOT NULL AND token != ''"));
-            query.addBindValue(parameter.text());
-            if (query.exec() && query.next())
+            query.prepare(QStringLiteral("SELECT hash, folderid FROM files WHERE fullpath = ? AND token IS NOT NULL "
+                                         "AND token != ''"));
+            query.addBindValue(request.parameter);
+            if (query.exec() && query.next()) {
                 hash = query.value(0).toString();
+                classId = query.value(1).toInt();
+            }
         }
         database.closeDB();
         if (hash.isEmpty()) {
             Prompts::critical(this, tr("Rettifica file"), tr("Errore durante la rettifica del file si prega di riprovare"));
             return;
         }
-        showForeground(openRectifyDialog(parameter.text(), hash));
+        showForeground(openRectifyDialog(request.parameter, hash, classId));
     }
 }

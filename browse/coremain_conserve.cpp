@@ -50,7 +50,7 @@ ConservaFileDialog *CoreMain::openConserveDialog(const QString &path, QWidget *p
 }
 
 // True (after telling the user) while another preservation is under way.
-static bool refuseWhileBusy(CoreMain *window, ConservaFileDialog *open, const QString &chosen, bool choosing)
+bool CoreMain::refuseWhileBusy(CoreMain *window, ConservaFileDialog *open, const QString &chosen, bool choosing)
 {
     if (!open && chosen.isEmpty() && !choosing)
         return false;

@@ -10,10 +10,10 @@
 #include <QDir>
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -39,6 +39,17 @@ int fail(const QString &message)
 {
     std::fprintf(stderr, "tavrel-refservice: %s\n", message.toLocal8Bit().constData());
     return 2;
+}
+
+// Every connection is a descriptor: take all the system allows, so that the
+// service's own connection limit is the one that applies.
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 } // namespace
@@ -81,6 +92,11 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Seconds an upload that was never preserved is kept; then it is "
                                                        "forgotten and its content removed (default 86400)."),
                                         QStringLiteral("seconds"), QStringLiteral("86400"));
+    const QCommandLineOption headTimeout(QStringLiteral("head-timeout"),
+                                         QStringLiteral("Seconds a connection has to deliver a whole request head, from "
+                                                        "its opening or from the end of its previous reply; then it "
+                                                        "is closed (default 10)."),
+                                         QStringLiteral("seconds"), QStringLiteral("10"));
     const QCommandLineOption minVersion(QStringLiteral("min-version"),
                                         QStringLiteral("Clients older than this version must update (status 31)."),
                                         QStringLiteral("X.Y.Z"));
@@ -96,7 +112,7 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Enable POST /kvshop/TestHooks/... (loopback peers only): "
                                                   "expire-sessions, demand-update?on=1|0, "
                                                   "fail-next?action=A&code=N&description=T, delay-next?ms=N."));
-    parser.addOptions({listen, data, seed, idle, uploadKeep, minVersion, package, tlsCert, tlsKey, hooks});
+    parser.addOptions({listen, data, seed, idle, uploadKeep, headTimeout, minVersion, package, tlsCert, tlsKey, hooks});
     parser.process(app);
 
     RefService::Options options;
@@ -115,6 +131,9 @@ int main(int argc, char *argv[])
     options.uploadKeepSeconds = parser.value(uploadKeep).toLongLong(&ok);
     if (!ok || options.uploadKeepSeconds <= 0)
         return fail(QStringLiteral("--upload-keep wants a positive number of seconds"));
+    options.headTimeoutSeconds = parser.value(headTimeout).toInt(&ok);
+    if (!ok || options.headTimeoutSeconds <= 0)
+        return fail(QStringLiteral("--head-timeout wants a positive number of seconds"));
     options.minVersion = parser.value(minVersion);
     if (!options.minVersion.isEmpty() && QVersionNumber::fromString(options.minVersion).isNull())
         return fail(QStringLiteral("--min-version wants a version such as 1.2.1"));
@@ -123,6 +142,7 @@ int main(int argc, char *argv[])
     options.tlsKey = parser.value(tlsKey);
     options.testHooks = parser.isSet(hooks);
 
+    raiseDescriptorLimit();
     RefService service(options);
     QString error;
     if (!service.start(&error))
@@ -132,12 +152,8 @@ int main(int argc, char *argv[])
     std::thread stopper([&service, &finished, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        // A signal that arrives before the server loop runs would be lost by a
-        // single stop(): keep asking until the loop has ended.
-        while (!finished.load()) {
-            service.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        if (!finished.load())
+            service.stop(); // remembered even when run() has not started waiting yet
     });
     const pthread_t stopperHandle = stopper.native_handle();
 

@@ -5,6 +5,7 @@
 #define REFSTORE_H
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -16,6 +17,7 @@
 #include <optional>
 
 class BlobStore;
+class QSqlQuery;
 
 // Everything the service keeps: accounts, storage profiles, policies, classes,
 // index definitions, uploads waiting to be preserved, every version of every
@@ -33,6 +35,8 @@ public:
         qint64 quota = 0; // bytes; 0 = no quota
         qint64 used = 0;  // bytes
         qint64 div = 1;   // bytes per unit
+        // "used of quota" in the profile's unit, e.g. "12 MB su 1024 MB".
+        QString usageText() const;
     };
     struct Policy {
         QString id, idbucket, description;
@@ -101,7 +105,19 @@ public:
     QList<FileVersion> history(qint64 lineage);
     QMap<int, QString> values(qint64 fileId);
 
-    bool saveUpload(const Upload &upload, QString *error);
+    // Space each class of the user can still take: the profile's quota less
+    // what its preserved versions use (-1: no quota).
+    QHash<int, qint64> spaceLeftByFolder(const QString &username);
+
+    enum class UploadOutcome { Ok, QuotaExceeded, Failed };
+    // Records an upload waiting to be preserved (replacing the record of the
+    // same content sent before for the same class and version). It counts
+    // against the profile's quota with the other uploads made since
+    // `pendingSince` (seconds since the epoch) and not yet preserved;
+    // `pending` receives what those take.
+    UploadOutcome saveUpload(const Upload &upload, qint64 pendingSince, qint64 *pending, QString *error);
+    // Drops the record of an upload whose content could not be kept.
+    void forgetUpload(const Upload &upload);
     // Forgets the uploads made before `createdBefore` (seconds since the
     // epoch) that were never preserved; returns the contents that nothing
     // refers to any more, which the caller may remove.
@@ -116,13 +132,28 @@ public:
                              const std::optional<FileVersion> &replaces, FileVersion *stored, QString *error);
 
 private:
+    struct Seeder;
     QSqlDatabase connection();
     // The first file version matching `condition` (an SQL condition with "?"
     // placeholders, bound to `values` in order).
     std::optional<FileVersion> oneFile(const QString &condition, const QVariantList &values);
+    // The same for a class (f) of a profile (b), with its index definitions.
+    std::optional<Folder> oneFolder(const QString &condition, const QVariantList &values);
     bool createSchema(QSqlDatabase &db, QString *error);
-    qint64 nextTsUpdate(QSqlDatabase &db);
-    bool setPassword(QSqlDatabase &db, const QString &username, const QString &password, QString *error);
+    // The update stamp of a new version: milliseconds since the epoch, and
+    // always above the last one given (kept in the database, so a restart or
+    // a clock set back never repeats one).
+    static qint64 nextTsUpdate(QSqlDatabase &db);
+    static bool setPassword(QSqlDatabase &db, const QString &username, const QString &password, QString *error);
+    // The steps of conserve(), inside its transaction; each returns false
+    // (with `outcome` and `error` set) when the preservation cannot go on.
+    static bool placeInProfile(QSqlQuery &q, const Upload &upload, FileVersion *f, ConserveOutcome *outcome,
+                               QString *error);
+    static bool retire(QSqlQuery &q, const Upload &upload, const std::optional<FileVersion> &replaces, FileVersion *f,
+                       ConserveOutcome *outcome, QString *error);
+    static bool insertVersion(QSqlQuery &q, FileVersion *f, QString *error);
+    static bool insertValues(QSqlQuery &q, qint64 fileId, const QMap<int, QString> &values, QString *error);
+    static bool consumeUpload(QSqlQuery &q, const Upload &upload, QString *error);
 
     QMutex m_mutex;
     QString m_path;

@@ -22,6 +22,12 @@ ServiceReply ServiceReply::failure(const QString &status, const QString &descrip
     return reply;
 }
 
+ServiceReply ServiceReply::sessionExpired()
+{
+    return failure(QString::fromLatin1(Status::SessionTimeout),
+                   QStringLiteral("La sessione è scaduta o non è valida: effettua di nuovo l'accesso"));
+}
+
 QByteArray ServiceReply::toXml() const
 {
     QByteArray out;
@@ -38,4 +44,14 @@ QByteArray ServiceReply::toXml() const
     writer.writeEndElement(); // response
     writer.writeEndDocument();
     return out;
+}
+
+HttpResponse ServiceReply::toHttp() const
+{
+    HttpResponse r;
+    r.status = httpStatus();
+    r.contentType = "text/xml; charset=utf-8";
+    r.body = toXml();
+    r.serviceStatus = m_status.toLatin1();
+    return r;
 }

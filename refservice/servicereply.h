@@ -4,6 +4,8 @@
 #ifndef SERVICEREPLY_H
 #define SERVICEREPLY_H
 
+#include "httpexchange.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -48,12 +50,16 @@ public:
 
     static ServiceReply success(const QString &status, const QString &description, BodyWriter body = {});
     static ServiceReply failure(const QString &status, const QString &description, BodyWriter body = {});
+    // "19": no live session (never signed in, expired, or ended).
+    static ServiceReply sessionExpired();
 
     int httpStatus() const { return m_success ? 200 : 500; }
     bool isSuccess() const { return m_success; }
     QString status() const { return m_status; }
     QString description() const { return m_description; }
     QByteArray toXml() const;
+    // The reply as the HTTP answer: its document, HTTP 200 or 500.
+    HttpResponse toHttp() const;
 
 private:
     bool m_success = false;

@@ -83,3 +83,10 @@ bool ServiceRequest::parse(const QByteArray &xml, QString *error)
     }
     return true;
 }
+
+bool ServiceRequest::numberField(const QString &name, int *value) const
+{
+    bool ok = false;
+    *value = field(name).trimmed().toInt(&ok);
+    return ok;
+}

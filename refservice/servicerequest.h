@@ -27,6 +27,10 @@ public:
     QString action() const { return m_action; }
     bool has(const QString &field) const { return m_fields.contains(field); }
     QString field(const QString &name) const { return m_fields.value(name); }
+    // A fingerprint field, trimmed and in lower case.
+    QString hashField(const QString &name) const { return field(name).trimmed().toLower(); }
+    // A whole-number field; false when it is missing or not a number.
+    bool numberField(const QString &name, int *value) const;
     // The index values (metadato key/value attributes) in document order.
     const QList<QPair<QString, QString>> &indexValues() const { return m_values; }
 

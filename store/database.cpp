@@ -4,9 +4,9 @@
 #include "store/database.h"
 
 #include "app/constants.h"
+#include "store/cataloguefile.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -17,14 +17,6 @@
 
 namespace {
 const char *const kOrganisation = "Velutra Spa";
-
-// SQLite primary result codes that mean the file is not a usable database at all.
-bool isUnreadableFileError(const QSqlError &error)
-{
-    const QString code = error.nativeErrorCode();
-    return code == QLatin1String("26") /* SQLITE_NOTADB */
-        || code == QLatin1String("11") /* SQLITE_CORRUPT */;
-}
 } // namespace
 
 Database::Database(QObject *parent)
@@ -60,6 +52,8 @@ namespace {
 // transaction) joins the open connection instead of reopening it, and its
 // closeDB() leaves the commit and the close to the outermost user.
 int g_openDepth = 0;
+// Why the last outermost openDB() found the catalogue unusable ("" when it did not).
+QString g_problem;
 } // namespace
 
 void Database::openDB()
@@ -75,55 +69,50 @@ void Database::openDB()
     g_openDepth = 0;
 
     const QString dir = dataDirectory();
-    if (!QDir(dir).exists())
-        QDir().mkpath(dir);
     const QString path = dir + QDir::separator() + QStringLiteral("tavrellite.db");
+    const CatalogueFile file(dir, path);
+    const bool firstMeeting = file.prepare();
 
     if (QSqlDatabase::contains(name))
         db = QSqlDatabase::database(name, false);
     else
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-
     db.setDatabaseName(path);
-    if (!db.open()) {
+
+    if (db.open() && !CatalogueFile::looksIntact(db, firstMeeting)) {
+        // The catalogue only mirrors the service: a file that is not a database,
+        // or a damaged one, is kept aside for inspection and a fresh catalogue
+        // is built, which the next synchronisation fills again.
+        db.close();
+        if (file.setAside()) {
+            file.prepare();
+            db.open();
+        }
+    }
+    g_problem = file.problem(db.isOpen(), db.lastError().text());
+    if (!db.isOpen()) {
         qDebug() << "Db nn aperto: " << db.lastError().text();
         return;
-    }
-    if (looksUnreadable()) {
-        // The catalogue only mirrors the service: a file that is not a database
-        // is kept aside for inspection and a fresh catalogue is built, which the
-        // next synchronisation fills again.
-        db.close();
-        setAsideUnreadableFile(path);
-        if (!db.open()) {
-            qDebug() << "Db nn aperto: " << db.lastError().text();
-            return;
-        }
     }
     initialDB();
     g_openDepth = 1;
 }
 
-bool Database::looksUnreadable()
+QString Database::unusableMessage()
 {
-    QSqlQuery probe(db);
-    if (probe.exec(QStringLiteral("PRAGMA schema_version")))
-        return false;
-    return isUnreadableFileError(probe.lastError());
-}
-
-void Database::setAsideUnreadableFile(const QString &path)
-{
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    QString aside = path + QStringLiteral(".unreadable-") + stamp;
-    for (int n = 1; QFile::exists(aside); ++n)
-        aside = path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
-    if (!QFile::rename(path, aside))
-        qDebug() << "Db nn aperto: " << "cannot move the unreadable catalogue aside";
-    else
-        qDebug() << "Unreadable catalogue moved to" << aside;
-    for (const char *suffix : {"-wal", "-shm", "-journal"})
-        QFile::rename(path + QLatin1String(suffix), aside + QLatin1String(suffix));
+    Database probe;
+    probe.openDB();
+    probe.closeDB();
+    if (g_problem.isEmpty())
+        return QString();
+    const QString message =
+        tr("Tavrel Lite non può usare il catalogo locale.\n\n%1\n\n"
+           "Finché il problema resta, l'elenco dei documenti conservati e le impostazioni non possono "
+           "essere letti o salvati. Correggi il problema e riavvia Tavrel Lite.")
+            .arg(g_problem);
+    // Also for whoever started the client from a terminal.
+    qWarning().noquote() << message;
+    return message;
 }
 
 void Database::closeDB()

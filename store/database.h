@@ -28,11 +28,11 @@ public:
     static QString databasePath();
     static const char *connectionName() { return "tavrellite"; }
 
-    QSqlDatabase db;
+    // What to tell the user, in Italian, when the catalogue cannot be opened or
+    // written (naming the path and the cause); "" when it works.
+    static QString unusableMessage();
 
-private:
-    bool looksUnreadable();
-    void setAsideUnreadableFile(const QString &path);
+    QSqlDatabase db;
 };
 
 #endif // DATABASE_H

@@ -5,6 +5,7 @@
 #include "app/localsocketipcserver.h"
 #include "browse/coremain.h"
 #include "conserve/conservafiledialog.h"
+#include "service/kvdialoglogin.h"
 #include "store/setting.h"
 #include "support/promptrecorder.h"
 #include "support/refservicefixture.h"
@@ -14,6 +15,7 @@
 #include <QDataStream>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QToolButton>
 #include <QUrlQuery>
 
 namespace {
@@ -109,6 +111,37 @@ private slots:
         QCOMPARE(prompts->last().kind, Prompts::Kind::Warning);
         QCOMPARE(prompts->last().title, QStringLiteral("Conservazione file"));
         QCOMPARE(window->conserveDialog(), first);
+
+        // The user signs out while that refusal is on screen: the command server
+        // goes at once, and the client stays up.
+        prompts->setCallback([this](const Prompts::Request &request) {
+            if (request.kind == Prompts::Kind::Warning)
+                QTest::mouseClick(child<QToolButton>(window.get(), "btmLogout"), Qt::LeftButton);
+        });
+        QCOMPARE(send({"conserva", file}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window->loginDialog()->isVisible(), 10000);
+        QCOMPARE(prompts->count(), 2);
+        QVERIFY(!window->commandServer() && !window->isVisible());
+        QCOMPARE(send({"conserva", file}), 1);
+    }
+
+    // Nor does a command start one while the user is choosing a file for "Conserva".
+    void conservaWaitsForTheFileChooser()
+    {
+        const QString chosen = QDir::tempPath() + "/scelto.txt";
+        QFile(chosen).open(QIODevice::WriteOnly);
+        prompts->setDefaultAnswer(chosen);
+        prompts->setCallback([this](const Prompts::Request &request) {
+            if (request.kind != Prompts::Kind::OpenFile)
+                return;
+            QCOMPARE(send({"conserva", file}), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(prompts->count(), 2, 10000);
+        });
+        QTest::mouseClick(child<QToolButton>(window.get(), "btmConserva"), Qt::LeftButton);
+        QTRY_VERIFY(window->conserveDialog());
+        QCOMPARE(prompts->describe().filter("warning|Conservazione file|").size(), 1);
+        QCOMPARE(window->conserveDialog()->filePath(), chosen);
+        QCOMPARE(window->findChildren<ConservaFileDialog *>().size(), 1);
     }
 
     // Messages that are not XML, lack a command or its parameter, or whose
@@ -121,6 +154,9 @@ private slots:
         sendRaw("<r><command>rettifica</command></r>");
         sendRaw("<r><command>nessuno</command><command>conserva</command>"
                 "<parameter1>" + file + "</parameter1></r>");
+        // Nested far deeper than any real command: refused.
+        sendRaw(QString("<a>").repeated(100) + "<command>conserva</command><parameter1>" + file
+                + "</parameter1>" + QString("</a>").repeated(100));
         QTest::qWait(500);
         QVERIFY(!window->conserveDialog());
         QCOMPARE(prompts->count(), 0);

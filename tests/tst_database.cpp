@@ -2,15 +2,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "app/constants.h"
+#include "browse/coremain.h"
+#include "service/kvdialoglogin.h"
 #include "store/database.h"
 #include "store/setting.h"
+#include "support/promptrecorder.h"
 #include "support/testenv.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+
+#include <sys/stat.h>
 
 namespace {
 // Runs `statements` on the catalogue and returns the rows of the last one as "v1|v2|...".
@@ -41,6 +47,33 @@ QStringList asideFiles()
 {
     return QDir(Database::dataDirectory()).entryList({"tavrellite.db.unreadable-*"}, QDir::Files);
 }
+
+// Permission bits of `path`, or -1 when it does not exist.
+int modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+
+// Puts `bytes` in place of the catalogue as a new file, as a copy restored by
+// hand or another program would, which this process has not opened yet.
+bool replaceCatalogue(const QByteArray &bytes, mode_t mode = 0600)
+{
+    const QByteArray path = QFile::encodeName(Database::databasePath());
+    const QByteArray fresh = path + ".new";
+    QDir().mkpath(Database::dataDirectory());
+    QFile file(QFile::decodeName(fresh));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return ::chmod(fresh.constData(), mode) == 0 && ::rename(fresh.constData(), path.constData()) == 0;
+}
+
+QByteArray catalogueBytes()
+{
+    QFile file(Database::databasePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 } // namespace
 
 class TestDatabase : public QObject
@@ -60,6 +93,9 @@ private slots:
         Database database;
         QCOMPARE(sql(database, {"SELECT version FROM dbversion"}), QStringList{"14"});
         QVERIFY(QFile::exists(Database::databasePath()));
+        // It holds saved passwords: only its user may enter the folder or read it.
+        QCOMPARE(modeOf(Database::dataDirectory()), 0700);
+        QCOMPARE(modeOf(Database::databasePath()), 0600);
         QCOMPARE(sql(database, {"SELECT key, value FROM settings"}), QStringList{QStringLiteral("url|") + URLSERVICE});
         QCOMPARE(sql(database, {"SELECT id, value FROM tipo_metadato"}), (QStringList{"1|Testo", "2|Numerico", "3|Data"}));
         QCOMPARE(sql(database, {"SELECT id, value FROM tipo_required"}), (QStringList{"0|Facoltativo", "1|Obbligatorio"}));
@@ -71,6 +107,14 @@ private slots:
                                "REPLACE INTO settings VALUES ('url', 'http://example.invalid')"}).isEmpty());
         QCOMPARE(sql(database, {"SELECT idbuckets FROM buckets"}), QStringList{"b1"});
         QCOMPARE(sql(database, {"SELECT value FROM settings WHERE key='url'"}), QStringList{"http://example.invalid"});
+
+        // A catalogue left readable by everyone by an earlier version is made
+        // private when first opened, contents untouched.
+        QVERIFY(replaceCatalogue(catalogueBytes(), 0644));
+        QCOMPARE(::chmod(QFile::encodeName(Database::dataDirectory()).constData(), 0755), 0);
+        QCOMPARE(sql(database, {"SELECT idbuckets FROM buckets"}), QStringList{"b1"});
+        QCOMPARE(modeOf(Database::dataDirectory()), 0700);
+        QCOMPARE(modeOf(Database::databasePath()), 0600);
     }
 
     void otherVersionOrMissingVersionRebuildsKeepingSettings_data()
@@ -138,6 +182,8 @@ private slots:
         // A handler that runs meanwhile opens and closes the catalogue itself.
         QCOMPARE(sql(inner, {"SELECT count(*) FROM buckets WHERE idbuckets = 'outer'"}), QStringList{"1"});
         QVERIFY(outer.db.isOpen());
+        // The journal of the open write is as private as the catalogue.
+        QCOMPARE(modeOf(Database::databasePath() + "-journal"), 0600);
         // The outer user can still roll its work back: nothing was committed for it.
         QVERIFY(outer.db.rollback());
         outer.closeDB();
@@ -145,37 +191,75 @@ private slots:
         QCOMPARE(sql(outer, {"SELECT idbuckets FROM buckets WHERE idbuckets = 'outer'"}), QStringList());
     }
 
-    void garbageFileIsKeptAsideAndRebuilt()
+    // A file that is not a database, or one whose pages past the first were
+    // overwritten, is kept aside as it is and a fresh catalogue is built.
+    void unreadableCatalogueIsKeptAsideAndRebuilt_data()
     {
-        QDir().mkpath(Database::dataDirectory());
-        QFile garbage(Database::databasePath());
-        const QByteArray junk = QByteArray("this is not a catalogue at all ").repeated(200);
-        QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(junk) == junk.size());
-        garbage.close();
-
+        QTest::addColumn<bool>("damagedPages");
+        QTest::newRow("not a database") << false;
+        QTest::newRow("pages past the first damaged") << true;
+    }
+    void unreadableCatalogueIsKeptAsideAndRebuilt()
+    {
+        QFETCH(bool, damagedPages);
         Database database;
+        QByteArray bytes = QByteArray("this is not a catalogue at all ").repeated(200);
+        if (damagedPages) {
+            QVERIFY(sql(database, {"INSERT INTO files (hash, folderid, fullpath, token) "
+                                   "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                                   "SELECT printf('h%d', i), 1, printf('/documenti/%d-%s.pdf', i, hex(randomblob(40))), "
+                                   "'t' FROM n"}).isEmpty());
+            bytes = catalogueBytes();
+            QRandomGenerator random(7);
+            for (qsizetype at = bytes.size() / 2; at < bytes.size(); ++at)
+                bytes[at] = char(random.generate());
+        }
+        QVERIFY(replaceCatalogue(bytes));
+
         QCOMPARE(sql(database, {"SELECT version FROM dbversion"}), QStringList{"14"});
+        QCOMPARE(sql(database, {"SELECT count(*) FROM files"}), QStringList{"0"});
+        QCOMPARE(Setting().getSetting("url"), URLSERVICE);
         QCOMPARE(asideFiles().size(), 1);
         QFile kept(Database::dataDirectory() + "/" + asideFiles().first());
         QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), junk);
+        QCOMPARE(kept.readAll(), bytes);
         // A healthy catalogue is never moved aside.
         QCOMPARE(sql(database, {"SELECT version FROM dbversion"}), QStringList{"14"});
         QCOMPARE(asideFiles().size(), 1);
     }
 
-    void unusableDirectoryGivesEmptyResultsWithoutCrashing()
+    // Where the catalogue cannot be made, the client still starts and tells the
+    // user what is wrong, and where.
+    void catalogueThatCannotBeMadeIsReported_data()
     {
-        // A plain file where the data directory should be: nothing can be created.
-        QFile blocker(Database::dataDirectory());
-        QVERIFY(blocker.open(QIODevice::WriteOnly) && blocker.write("x") == 1);
-        blocker.close();
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("a file in place of the folder") << Database::dataDirectory() << "c'è un file.";
+        QTest::newRow("a folder in place of the file") << Database::databasePath() << "c'è una cartella.";
+    }
+    void catalogueThatCannotBeMadeIsReported()
+    {
+        QFETCH(QString, blocked);
+        QFETCH(QString, cause);
+        if (blocked == Database::dataDirectory()) {
+            QFile blocker(blocked);
+            QVERIFY(blocker.open(QIODevice::WriteOnly) && blocker.write("x") == 1);
+        } else {
+            QVERIFY(QDir().mkpath(blocked));
+        }
+        const auto unblock = qScopeGuard([&] { QFile::remove(blocked) || QDir(blocked).removeRecursively(); });
+
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Db nn aperto: "));
         Database database;
         QCOMPARE(sql(database, {"SELECT version FROM dbversion"}).size(), 1); // the error
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Db nn aperto: "));
         QCOMPARE(Setting().getSetting("url"), QString());
-        QFile::remove(Database::dataDirectory());
+
+        PromptRecorder prompts;
+        CoreMain window;
+        QTRY_VERIFY(window.loginDialog()->isVisible());
+        const QStringList told = prompts.describe().filter("critical|Catalogo locale|");
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.first().contains("\n" + blocked + "\n" + cause), qPrintable(told.first()));
     }
 };
 

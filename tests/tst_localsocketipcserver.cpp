@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QDomDocument>
 #include <QTemporaryFile>
+#include <QtEndian>
 
 namespace {
 QByteArray frame(const QString &text)
@@ -53,9 +54,11 @@ private slots:
         client->write(QByteArray::fromHex("000000040061" "0062") + frame("second"));
         client->flush();
         QTRY_COMPARE(spy.count(), 1);
-        QTest::qWait(200);
-        QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toString(), "ab");
+        // Once its message is read the connection is closed: whatever else the
+        // client sends is neither read nor kept.
+        QTRY_COMPARE_WITH_TIMEOUT(client->state(), QLocalSocket::UnconnectedState, 2000);
+        QCOMPARE(spy.count(), 1);
 
         // A text split over several writes arrives whole.
         auto split = connectClient(name);
@@ -77,20 +80,32 @@ private slots:
     {
         LocalSocketIpcServer server(name, nullptr);
         QSignalSpy spy(&server, &LocalSocketIpcServer::messageReceived);
-        auto silent = connectClient(name);
+        // A command longer than any real one is cut at once, not at the time limit.
+        auto oversized = connectClient(name);
+        QVERIFY(oversized);
+        const quint32 tooLong = qToBigEndian(LocalSocketIpcServer::kMaxTextBytes + 2);
+        oversized->write(QByteArray(reinterpret_cast<const char *>(&tooLong), 4) + QByteArray(64 * 1024, 'x'));
+        oversized->flush();
+        QTRY_COMPARE_WITH_TIMEOUT(oversized->state(), QLocalSocket::UnconnectedState, 2000);
+
+        std::vector<std::unique_ptr<QLocalSocket>> silent;
+        for (int i = 0; i < LocalSocketIpcServer::kMaxConnections - 1; ++i)
+            silent.push_back(connectClient(name));
         auto partial = connectClient(name);
-        auto absurd = connectClient(name);
-        QVERIFY(silent && partial && absurd);
+        QVERIFY(silent.back() && partial);
         partial->write(frame("never finished").left(9));
         partial->flush();
-        absurd->write(QByteArray::fromHex("7fffffff") + "xx");
-        absurd->flush();
-        // The event loop keeps running while they hang around.
+        // The event loop keeps running while the others hang around, and past
+        // the number of connections served at once more are closed at once.
         QElapsedTimer timer;
         timer.start();
-        QTest::qWait(300);
+        auto extra = connectClient(name);
+        QVERIFY(extra);
+        QTRY_COMPARE_WITH_TIMEOUT(extra->state(), QLocalSocket::UnconnectedState, 2000);
         QVERIFY(timer.elapsed() < 2000);
-        // A well-behaved client is still served.
+        // Once one goes, a well-behaved client is served.
+        silent.pop_back();
+        QTest::qWait(100);
         auto good = connectClient(name);
         QVERIFY(good);
         good->write(frame("ok"));
@@ -101,6 +116,7 @@ private slots:
         partial->disconnectFromServer();
         QTest::qWait(100);
         QCOMPARE(spy.count(), 1);
+        QCOMPARE(partial->state(), QLocalSocket::UnconnectedState);
     }
 
     void aLeftoverSocketIsReplacedButALiveServerIsNot()

@@ -4,7 +4,7 @@
 // The reference service through real HTTP: refusals without a session, hostile
 // requests, uploads, validation and the synchronisation cursor, quota, the
 // rectification refusals, the exhibition page, other users' files, racing
-// conserves and the password rules. (Preservation, rectification, history,
+// conserves, the password rules and the sessions a password change ends. (Preservation, rectification, history,
 // restore and exhibition end to end: the window tests and tst_wholeroad.)
 
 #include "support/refservicefixture.h"
@@ -12,6 +12,8 @@
 #include "tst_refservice_client.h"
 
 #include <QtTest>
+
+#include <cmath>
 
 namespace {
 
@@ -115,8 +117,12 @@ private slots:
         QVERIFY(messages.value("101").contains("obbligatorio"));
         QVERIFY(messages.value("103").contains("gg/mm/aaaa"));
 
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
         r = c.conserve(hash, 11, goodValues("A&B <1>"));
         QCOMPARE(r.outcome(), "200/15");
+        // The update stamp is the time of the preservation in milliseconds.
+        const qint64 stamp = r.body.firstChildElement("tsupdate").text().toLongLong();
+        QVERIFY2(stamp >= before && stamp <= QDateTime::currentMSecsSinceEpoch(), qPrintable(QString::number(stamp)));
         const QString token = r.token();
         // The client reads the stamp as dd/MM/yyyy hh:mm:ss.
         QVERIFY(QRegularExpression("^\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}$")
@@ -140,35 +146,60 @@ private slots:
             values << v.attribute("key") + '=' + v.attribute("value");
         QVERIFY2(values.contains("101=A&B <1>"), qPrintable(values.join(',')));
 
-        // The cursor: the client keeps tsupdate as a real number and sends back its
-        // text; the stamp survives that round trip and only newer files come back.
-        const QString tsText = file.attribute("tsupdate");
-        const double asReal = tsText.toDouble();
-        QCOMPARE(QString::number(asReal, 'g', 17), tsText);
-        const QString cursor = QString::number(asReal, 'f', 1); // what SQLite's max() text gives: "N.0"
-        r = c.sync(cursor);
+        QCOMPARE(file.attribute("tsupdate").toLongLong(), stamp);
+        r = c.sync(QString::number(stamp));
         QCOMPARE(r.all("file").size() + r.all("metadatoValue").size(), 0);
         QCOMPARE(r.all("folder").size(), 3); // classes always in full
 
         const QByteArray second = "seconda fattura\n";
         QCOMPARE(c.upload(11, second, "/home/anna/fattura2.txt").status, "14");
-        QCOMPARE(c.conserve(sha1Hex(second), 11, goodValues("F-2")).status, "15");
-        const QList<QDomElement> newer = c.sync(cursor).all("file");
-        QCOMPARE(newer.size(), 1);
-        QCOMPARE(newer.first().attribute("hash"), sha1Hex(second));
+        r = c.conserve(sha1Hex(second), 11, goodValues("F-2"));
+        QCOMPARE(r.status, "15");
+        QVERIFY(r.body.firstChildElement("tsupdate").text().toLongLong() > stamp);
+
+        // The client keeps the cursor as a real number and sends it back in
+        // whatever text form its toolkit prints: each one is read as a number.
+        const double real = double(stamp);
+        const double round = std::floor(real / 1e9) * 1e9; // below both stamps
+        const QList<QPair<QString, QStringList>> cursors = {
+            {QString::number(stamp), {sha1Hex(second)}},
+            {QString::number(real, 'f', 1), {sha1Hex(second)}},
+            {QString::number(real, 'e', 12), {sha1Hex(second)}},
+            {QString::number(round), {hash, sha1Hex(second)}}, // shortest form: "1.796e+12"
+            {QString::number(round, 'f', 1), {hash, sha1Hex(second)}},
+        };
+        for (const auto &[cursor, expected] : cursors) {
+            QStringList hashes;
+            for (const QDomElement &f : c.sync(cursor).all("file"))
+                hashes << f.attribute("hash");
+            QCOMPARE(hashes, expected);
+        }
     }
 
     void quotaIsEnforced()
     {
         ServiceClient c(m_service.baseUrl());
         RestReply r = c.login("anna", "Quaderno2026");
-        const qint64 free = r.where("bucket", "id", "P-ANNA").value(0).attribute("quota").toLongLong()
-                            - annaUsed(r).toLongLong();
+        qint64 free = r.where("bucket", "id", "P-ANNA").value(0).attribute("quota").toLongLong()
+                      - annaUsed(r).toLongLong();
         QVERIFY(free > 10);
         r = c.upload(11, QByteArray(int(free) + 1, 'x'), "/home/anna/grande.bin");
         QCOMPARE(r.outcome(), "500/13");
         QVERIFY(r.description.contains("Spazio insufficiente") && r.description.contains("Archivio di Anna"));
         QVERIFY(QDir(m_service.dataDir() + "/tmp").isEmpty());
+        // Uploads not yet preserved hold their space: a second one that only
+        // fits without the first is refused, the first sent again is not
+        // counted twice.
+        const QByteArray first(int(free / 2 + 1), 'a'), second(int(free / 2 + 1), 'b');
+        QCOMPARE(c.upload(11, first, "/home/anna/primo.bin").status, "14");
+        r = c.upload(11, second, "/home/anna/secondo.bin");
+        QCOMPARE(r.outcome(), "500/13");
+        QVERIFY2(r.description.contains("Spazio insufficiente"), qPrintable(r.description));
+        QVERIFY(QDir(m_service.dataDir() + "/tmp").isEmpty());
+        QCOMPARE(c.upload(11, first, "/home/anna/primo.bin").status, "14");
+        QCOMPARE(c.conserve(sha1Hex(second), 11, goodValues()).status, "16");
+        QCOMPARE(c.conserve(sha1Hex(first), 11, goodValues()).status, "15");
+        free -= first.size();
         // Exactly the free space fits.
         const QByteArray fits(int(free), 'y');
         QCOMPARE(c.upload(11, fits, "/home/anna/giusto.bin").status, "14");
@@ -296,9 +327,17 @@ private slots:
         }
         QVERIFY(change("Sbagliata1", "Gessetto2026").description.contains("vecchia"));
 
+        // A change ends the account's other sessions, not the one that made it.
+        ServiceClient elsewhere(m_service.baseUrl());
+        QCOMPARE(elsewhere.login("bruno", "Lavagna2026").status, "1");
+        QCOMPARE(elsewhere.sync("0.0").status, "5");
+
         // Cycle through: the last three may not come back, the fourth may. (A
         // password with markup, changed and signed in with: tst_changepwd.)
         QCOMPARE(change("Lavagna2026", "Gessetto2026").outcome(), "200/38");
+        QCOMPARE(elsewhere.sync("0.0").outcome(), "500/19");
+        QCOMPARE(c.sync("0.0").status, "5");
+        QCOMPARE(elsewhere.login("bruno", "Gessetto2026").status, "1");
         QCOMPARE(change("Gessetto2026", "Cattedra2026").status, "38");
         QCOMPARE(change("Cattedra2026", "Lavagna2026").status, "37");
         QCOMPARE(change("Cattedra2026", "Banco2026x").status, "38");

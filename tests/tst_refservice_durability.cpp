@@ -4,10 +4,12 @@
 // The reference service's life cycle through real HTTP: session idle time-out,
 // the fail-next hook, the minimum version, broken uploads, kill -9 in the
 // middle of an upload and after acknowledged preservations, abandoned
-// uploads, HTTPS, and refusals to start (bad seeds, a data directory in use)
-// and the hooks' absence when started by hand. (A clean stop and a restart on the same
-// port: tst_exhibit.)
+// uploads, HTTPS, refusals to start (bad seeds, a data directory in use), the
+// hooks' absence without --test-hooks, and hostile peers (slow clients, a
+// header flood). (A clean stop and a restart on the same port: tst_exhibit.)
 
+#include "bench/procstatus.h"
+#include "support/hostileclients.h"
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
 #include "tst_refservice_client.h"
@@ -15,6 +17,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -49,12 +53,6 @@ QStringList badBlobs(const QString &dataDir)
 int filesIn(const QString &dir)
 {
     return int(QDir(dir).entryList(QDir::Files | QDir::Hidden).size());
-}
-
-// Starts the service binary by hand (without the fixture's --test-hooks).
-void launch(QProcess &p, const QString &dataDir, const QStringList &more = {})
-{
-    p.start(TAVREL_REFSERVICE_BIN, QStringList{"--listen", "127.0.0.1:0", "--data", dataDir} + more);
 }
 
 // Sends raw bytes on a fresh connection and returns what comes back before
@@ -188,6 +186,16 @@ private slots:
         QTest::qWait(300);
 
         service.kill9();
+        // As if the clock were set back a day before the restart: the update
+        // stamps still go on from the last one given.
+        const qint64 lastStamp = QDateTime::currentMSecsSinceEpoch() + 86400000;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "service-meta");
+            db.setDatabaseName(service.dataDir() + "/refservice.db");
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'tsupdate'").arg(lastStamp)));
+        }
+        QSqlDatabase::removeDatabase("service-meta");
         QVERIFY2(service.restart(), qPrintable(service.errorString()));
         QCOMPARE(filesIn(service.dataDir() + "/tmp"), 0);
         QCOMPARE(badBlobs(service.dataDir()), QStringList());
@@ -202,7 +210,9 @@ private slots:
         }
         // The acknowledged upload survived too and can still be conserved; the
         // interrupted one never became a blob.
-        QCOMPARE(conserveInVarie(c, pending).status, "15");
+        const RestReply resumed = conserveInVarie(c, pending);
+        QCOMPARE(resumed.status, "15");
+        QCOMPARE(resumed.body.firstChildElement("tsupdate").text().toLongLong(), lastStamp + 1);
         QVERIFY(!blobExists(service, big));
     }
 
@@ -261,16 +271,10 @@ private slots:
         QVERIFY(!broken.start({"--tls-cert", cert}));
     }
 
-    void startedByHand()
+    void refusalsToStartAndNoHooksByDefault()
     {
         // What refuses to start says why, never having said it was listening:
         // a broken seed, a second service on the same data directory.
-        const auto refusal = [](const QString &dataDir, const QStringList &args) {
-            QProcess p;
-            launch(p, dataDir, args);
-            const bool refused = p.waitForFinished(30000) && p.exitCode() != 0 && p.readAllStandardOutput().isEmpty();
-            return refused ? QString::fromLocal8Bit(p.readAllStandardError()) : QStringLiteral("started");
-        };
         QTemporaryDir dir;
         const QList<QPair<const char *, QByteArray>> seeds = {
             {"not json", "{ \"users\": ["},
@@ -285,30 +289,66 @@ private slots:
             QFile f(dir.filePath(QString::fromLatin1(name).replace(' ', '_')));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(json) == json.size());
             f.close();
-            QTemporaryDir data;
-            const QString error = refusal(data.path(), {"--seed", f.fileName()});
-            QVERIFY2(error.contains("seed"), qPrintable(QLatin1String(name) + ": " + error));
+            RefServiceFixture broken(f.fileName());
+            QVERIFY2(!broken.start(), name);
+            QVERIFY2(broken.errorString().contains("seed non valido"), qPrintable(broken.errorString()));
         }
 
         // Without --test-hooks the hooks do not exist.
-        QTemporaryDir data;
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        launch(p, data.path(), {"--seed", Seed});
-        QVERIFY(p.waitForReadyRead(30000));
-        const QByteArray line = p.readLine().trimmed();
-        QVERIFY(line.startsWith("listening on 127.0.0.1:"));
-        const int port = line.mid(line.lastIndexOf(':') + 1).toInt();
-        const QByteArray reply = rawExchange(port, "POST /kvshop/TestHooks/expire-sessions HTTP/1.1\r\nHost: x\r\n"
-                                                   "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        RefServiceFixture service(Seed);
+        service.setTestHooks(false);
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+        const QByteArray reply = rawExchange(service.port(), "POST /kvshop/TestHooks/expire-sessions HTTP/1.1\r\n"
+                                                             "Host: x\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         QVERIFY2(reply.startsWith("HTTP/1.1 404"), reply.constData());
-        const QString second = refusal(data.path(), {});
-        QVERIFY2(second.contains("già usata"), qPrintable(second));
+        RefServiceFixture second(Seed);
+        QVERIFY(!second.start({"--data", service.dataDir()}));
+        QVERIFY2(second.errorString().contains("già usata"), qPrintable(second.errorString()));
         // The first one is untouched.
-        QVERIFY(rawExchange(port, "GET /kvshop/Help/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        QVERIFY(rawExchange(service.port(), "GET /kvshop/Help/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
                     .startsWith("HTTP/1.1 200"));
-        p.terminate();
-        QVERIFY(p.waitForFinished(10000));
+    }
+
+    void slowClientsAndAHeaderFloodLeaveOthersServed()
+    {
+        // Under AddressSanitizer freed memory waits in a quarantine of up to
+        // 256 MB before it is reused: without it the service's resident size
+        // is its own again (the option means nothing to other builds).
+        const QByteArray asan = qgetenv("ASAN_OPTIONS");
+        qputenv("ASAN_OPTIONS", asan + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0");
+        RefServiceFixture service(Seed);
+        const bool started = service.start({"--head-timeout", "3"});
+        qputenv("ASAN_OPTIONS", asan);
+        QVERIFY2(started, qPrintable(service.errorString()));
+        const quint16 port = quint16(service.port());
+        const qint64 pid = service.processId();
+        const long long rssBefore = procStatusKb("VmRSS:", pid);
+        {
+            // More connections trickling a head than a thread per connection
+            // would ever serve, and heads of 20 MB that never fit.
+            SlowClients slow(port, 200);
+            HeaderFlood flood(port, 3, 5000);
+            QTest::qWait(1500);
+            for (int round = 0; round < 3; ++round) {
+                ServiceClient c(service.baseUrl()); // a new connection, as a client started now
+                QElapsedTimer waited;
+                waited.start();
+                QCOMPARE(c.login("anna", "Quaderno2026").status, "1");
+                QCOMPARE(c.sync("0.0").status, "5");
+                QVERIFY2(waited.elapsed() < 3000, qPrintable(QString::number(waited.elapsed())));
+                QTest::qWait(500);
+            }
+            flood.wait();
+            // Only the few lines left over at the end made a head small enough.
+            QVERIFY2(flood.refused() >= 3 && flood.largestAccepted() < 100,
+                     qPrintable(QStringLiteral("%1 refused, a head of %2 lines accepted")
+                                    .arg(flood.refused())
+                                    .arg(flood.largestAccepted())));
+            // Past their head deadline the slow ones are cut (and come back).
+            QTRY_VERIFY_WITH_TIMEOUT(slow.cut() >= 200, 10000);
+        }
+        const long long grown = procStatusKb("VmRSS:", pid) - rssBefore;
+        QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(grown)));
     }
 };
 

@@ -26,6 +26,8 @@
 
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -143,6 +145,40 @@ struct HeldLock
             qFatal("cannot hold the instance lock");
     }
     ~HeldLock() { ::close(fd); }
+};
+
+// A System V segment attached by "another program" under the key the marker of
+// `guardKey` will use. The guard key is made of this test's own name and a
+// number, tried until one whose System V key is free on this machine, so the
+// test never meets what other programs left.
+struct CollidingSegment
+{
+    QString guardKey;
+    int id = -1;
+    void *address = nullptr;
+
+    CollidingSegment()
+    {
+        for (int attempt = 0; attempt < 100 && id < 0; ++attempt) {
+            guardKey = QStringLiteral("Intralcio%1x%2").arg(::getpid()).arg(attempt);
+            // The marker's key comes from its key file, as the guard will make it.
+            const QString keyFile = QSharedMemory(socketNameOf(guardKey)).nativeKey();
+            QFile touch(keyFile);
+            if (!touch.open(QIODevice::WriteOnly))
+                continue;
+            const key_t key = ::ftok(QFile::encodeName(keyFile).constData(), 'Q');
+            id = ::shmget(key, 1, IPC_CREAT | IPC_EXCL | 0600);
+        }
+        if (id >= 0)
+            address = ::shmat(id, nullptr, SHM_RDONLY);
+    }
+    ~CollidingSegment()
+    {
+        if (address && address != reinterpret_cast<void *>(-1))
+            ::shmdt(address);
+        if (id >= 0)
+            ::shmctl(id, IPC_RMID, nullptr);
+    }
 };
 
 } // namespace
@@ -309,6 +345,23 @@ private slots:
         QTRY_COMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toString(), "intero");
 
+        // Each connection costs a thread: past the cap, one is closed at once,
+        // ungreeted, and served again once a place is free.
+        std::vector<std::unique_ptr<QLocalSocket>> held;
+        while (int(held.size()) + 1 < ThreadedLocalServer::kMaxConnections) {
+            held.push_back(std::make_unique<QLocalSocket>());
+            QVERIFY(connectAndGreet(*held.back(), "Silenzio"));
+        }
+        QLocalSocket refused;
+        refused.connectToServer(socketNameOf("Silenzio"));
+        QTRY_COMPARE_WITH_TIMEOUT(refused.state(), QLocalSocket::UnconnectedState, 1000);
+        QCOMPARE(refused.bytesAvailable(), qint64(0));
+        QCOMPARE(serverOf("Silenzio")->findChildren<LocalThread *>().size(), ThreadedLocalServer::kMaxConnections);
+        next.disconnectFromServer();
+        QTRY_COMPARE(serverOf("Silenzio")->findChildren<LocalThread *>().size(), ThreadedLocalServer::kMaxConnections - 1);
+        QLocalSocket later;
+        QVERIFY(connectAndGreet(later, "Silenzio"));
+
         // Closing a server ends its connections, without destroying a running thread.
         auto server = std::make_unique<ThreadedLocalServer>("Chiusura", nullptr);
         QVERIFY(server->listen("chiusura"));
@@ -379,15 +432,15 @@ private slots:
         // A segment under the marker's key that no instance of ours holds (a
         // colliding key of another program, still attached): with the lock
         // free this start is the instance, and it serves without a marker.
-        // (A socket file left by a killed instance: tst_startup.)
-        QSharedMemory other(socketNameOf("Intralcio"));
-        QVERIFY(other.create(1, QSharedMemory::ReadWrite));
+        // (A socket file and a marker left by a killed instance: tst_startup.)
+        CollidingSegment other;
+        QVERIFY(other.address && other.address != reinterpret_cast<void *>(-1));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("continuing without the marker"));
-        SingleApplication guard("Intralcio");
+        SingleApplication guard(other.guardKey);
         QVERIFY(!guard.isRunning());
-        QVERIFY(serverOf("Intralcio") && serverOf("Intralcio")->isListening());
+        QVERIFY(serverOf(other.guardKey) && serverOf(other.guardKey)->isListening());
         QLocalSocket client;
-        QVERIFY(connectAndGreet(client, "Intralcio"));
+        QVERIFY(connectAndGreet(client, other.guardKey));
     }
 };
 

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -66,7 +67,9 @@ bool RefServiceFixture::launch(int port)
         return false;
     }
     QStringList args = {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port),
-                        QStringLiteral("--data"), m_data->path(), QStringLiteral("--test-hooks")};
+                        QStringLiteral("--data"), m_data->path()};
+    if (m_testHooks)
+        args << QStringLiteral("--test-hooks");
     if (!m_seedFile.isEmpty())
         args << QStringLiteral("--seed") << m_seedFile;
     args << m_extraArgs;
@@ -80,8 +83,9 @@ bool RefServiceFixture::launch(int port)
         if (::getppid() != testPid)
             ::_exit(1);
     });
-    // The service's diagnostics go straight to the test's own stderr.
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_diagnostics.clear();
+    QObject::connect(m_process.get(), &QProcess::readyReadStandardError, m_process.get(),
+                     [this] { forwardDiagnostics(); });
     m_process->start(binary, args);
     if (!m_process->waitForStarted(10000)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(binary, m_process->errorString());
@@ -106,12 +110,21 @@ bool RefServiceFixture::launch(int port)
             }
         }
     }
-    m_error = QStringLiteral("tavrel-refservice did not start listening (exit code %1): %2")
-                  .arg(m_process->exitCode())
-                  .arg(QString::fromLocal8Bit(output));
     m_process->kill();
     m_process->waitForFinished(5000);
+    forwardDiagnostics();
+    m_error = QStringLiteral("tavrel-refservice did not start listening (exit code %1): %2%3")
+                  .arg(m_process->exitCode())
+                  .arg(QString::fromLocal8Bit(output), QString::fromLocal8Bit(m_diagnostics));
     return false;
+}
+
+void RefServiceFixture::forwardDiagnostics()
+{
+    const QByteArray bytes = m_process->readAllStandardError();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    if (m_diagnostics.size() < 65536)
+        m_diagnostics += bytes;
 }
 
 bool RefServiceFixture::stop()
@@ -128,6 +141,7 @@ bool RefServiceFixture::stop()
         }
     }
     clean = clean && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+    forwardDiagnostics();
     m_process.reset();
     return clean;
 }
@@ -138,6 +152,7 @@ void RefServiceFixture::kill9()
         return;
     m_process->kill();
     m_process->waitForFinished(5000);
+    forwardDiagnostics();
     m_process.reset();
 }
 

@@ -20,7 +20,9 @@
 //
 // start() launches
 //     tavrel-refservice --listen 127.0.0.1:0 --data <fresh temporary dir> [--seed FILE] --test-hooks [extra args]
-// and waits for its "listening on 127.0.0.1:PORT" line. The data directory lives
+// and waits for its "listening on 127.0.0.1:PORT" line (an extra "--data DIR" or
+// "--listen" wins over the fixture's own). What the service writes on standard
+// error goes to the test's; when it does not start, errorString() holds it. The data directory lives
 // as long as the fixture, so restart() (same data, same port when it is still
 // free) finds everything that was acknowledged before stop() or kill9().
 //
@@ -44,6 +46,9 @@ public:
 
     // Starts the service; `extraArgs` (e.g. {"--session-idle", "2"}) are kept for restart().
     bool start(const QStringList &extraArgs = {});
+    // Before start(): without the hooks, as the service runs for real (the
+    // hook helpers then fail).
+    void setTestHooks(bool enabled) { m_testHooks = enabled; }
     QString errorString() const { return m_error; }
     bool isRunning() const;
 
@@ -63,6 +68,9 @@ public:
 
 private:
     bool launch(int port);
+    // Copies what the service wrote on standard error to the test's own,
+    // keeping the start of it for errorString().
+    void forwardDiagnostics();
     bool hook(const QString &name, const QList<QPair<QString, QString>> &query);
 
     QString m_seedFile;
@@ -70,6 +78,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_data;
     std::unique_ptr<QProcess> m_process;
     int m_port = 0;
+    bool m_testHooks = true;
+    QByteArray m_diagnostics;
     QString m_error;
 };
 
