@@ -58,6 +58,19 @@ void warning(QWidget *parent, const QString &title, const QString &text)
     QMessageBox::warning(parent, title, text, QMessageBox::Ok);
 }
 
+QWidget *nonBlockingWarning(QWidget *parent, const QString &title, const QString &text)
+{
+    if (hasHandler()) {
+        ask({Kind::Warning, title, text, {}, {}});
+        return nullptr;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    return box;
+}
+
 bool confirm(QWidget *parent, const QString &title, const QString &text)
 {
     if (hasHandler())

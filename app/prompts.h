@@ -35,6 +35,10 @@ bool hasHandler();
 void critical(QWidget *parent, const QString &title, const QString &text);
 void information(QWidget *parent, const QString &title, const QString &text);
 void warning(QWidget *parent, const QString &title, const QString &text);
+// The same warning without waiting for its answer: the windows behind it stay
+// usable. Returns the box (it deletes itself when closed), or nullptr when a
+// handler took the warning.
+QWidget *nonBlockingWarning(QWidget *parent, const QString &title, const QString &text);
 // OK/Cancel question with OK as the default button; true when OK was chosen.
 bool confirm(QWidget *parent, const QString &title, const QString &text);
 // Sì/No question with No as the default button, for a step that is better not

@@ -12,6 +12,7 @@
 #include "service/kvwconn.h"
 #include "service/proxydialog.h"
 #include "service/sessioncookiejar.h"
+#include "browse/traypresence.h"
 #include "browse/usagefigures.h"
 #include "ui_coremain.h"
 
@@ -50,8 +51,10 @@ CoreMain::CoreMain()
     actRettifica = new QAction(tr("Rettifica"), this);
     actScarica = new QAction(tr("Scarica"), this);
 
-    // 4. The login dialog shares the jar and has no parent.
+    // 4. The login dialog shares the jar and has no parent; the tray and its
+    // menu stand by it.
     dialogLogin = new KvDialogLogin(jar);
+    tray = new TrayPresence(this, dialogLogin, settings.getSetting(QStringLiteral("username")), nameBucket, this);
 
     // 5. The form.
     ui = new Ui::CoreMain;
@@ -90,7 +93,11 @@ CoreMain::CoreMain()
     connect(ui->btmHelp, &QAbstractButton::clicked, this, &CoreMain::onClickHelp);
     connect(ui->btmSettingsProxy, &QAbstractButton::clicked, this, &CoreMain::onClickProxySettings);
     connect(ui->lblUserConn, &QLabel::linkActivated, this, &CoreMain::onClickBuyQuota);
-    connect(&trayIcon, &QSystemTrayIcon::activated, this, &CoreMain::clickIcon);
+    connect(tray, &TrayPresence::activated, this, &CoreMain::clickIcon);
+    connect(tray, &TrayPresence::showRequested, this, &CoreMain::showApp);
+    connect(tray, &TrayPresence::logoutRequested, this, &CoreMain::onClickLogout);
+    connect(tray, &TrayPresence::infoNeeded, this, &CoreMain::refreshTrayInfo);
+    tray->addQuitControl(ui->btmEsci);
     wireConserve();
     wireList();
     wireRetrieve();
@@ -99,13 +106,6 @@ CoreMain::CoreMain()
     const QString catalogueProblem = Database::unusableMessage();
     if (!catalogueProblem.isEmpty())
         Prompts::critical(nullptr, tr("Catalogo locale"), catalogueProblem);
-
-    // 10.
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        Prompts::warning(nullptr, tr("Errore"), tr("Il sistema non dispone di un'area di notifica"));
-
-    // 11.
-    buildTrayMenu();
 
     // 13.
     ui->tbwFile->resize(1024, ui->tbwFile->height());
@@ -125,6 +125,9 @@ CoreMain::CoreMain()
 
     // 15.
     ui->tbwFile->setStyleSheet(QStringLiteral("selection-background-color: palette(highlight);"));
+
+    // No tray: said once the login dialog is up, in a box that leaves it usable.
+    tray->warnIfMissing();
 }
 
 CoreMain::~CoreMain()
@@ -138,44 +141,41 @@ CoreMain::~CoreMain()
     delete jar;
 }
 
-void CoreMain::buildTrayMenu()
-{
-    actUser = menuSystray.addAction(settings.getSetting(QStringLiteral("username")));
-    QFont bold = actUser->font();
-    bold.setWeight(QFont::Bold);
-    actUser->setFont(bold);
-    actBucket = menuSystray.addAction(nameBucket);
-    menuSystray.addSeparator();
-    actShow = menuSystray.addAction(tr("&Mostra"));
-    menuSystray.addSeparator();
-    actConserva = menuSystray.addAction(tr("Conserva file"));
-    menuSystray.addSeparator();
-    actLogout = menuSystray.addAction(tr("Logout"));
-    actLogin = menuSystray.addAction(tr("Login"));
-    actQuit = menuSystray.addAction(tr("Esci"));
-
-    connect(actShow, &QAction::triggered, this, &CoreMain::showApp);
-    connect(actLogout, &QAction::triggered, this, &CoreMain::onClickLogout);
-    connect(actLogin, &QAction::triggered, dialogLogin, &QWidget::show);
-    connect(actQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
-    // The lines are current before the menu measures itself, so it is placed
-    // on screen at its real width the first time too.
-    connect(&menuSystray, &QMenu::aboutToShow, this, &CoreMain::refreshTrayInfo);
-
-    trayIcon.setContextMenu(&menuSystray);
-    trayIcon.setIcon(QIcon(QStringLiteral(":/images/tavrellite.png")));
-    trayIcon.setToolTip(tr("Tavrel Lite"));
-    trayIcon.show();
-    setMenuSystray(false);
-}
-
 void CoreMain::setVisible(bool visible)
 {
-    if (!visible || signedIn) {
-        QDialog::setVisible(visible);
+    if (!visible) {
+        // Without a tray a hidden window could not be found again: closing,
+        // Escape and every hide leave it on the task bar instead.
+        if (signedIn && isVisible() && tray->keepsWindowsOnTaskBar())
+            setWindowState(windowState() | Qt::WindowMinimized);
+        else
+            QDialog::setVisible(false);
         return;
     }
-    dialogLogin->setVisible(true);
+    if (!signedIn) {
+        showForeground(dialogLogin);
+        return;
+    }
+    if (!isVisible()) {
+        QDialog::setVisible(true);
+        return;
+    }
+    // Shown again while already on screen (a second start of the client, the
+    // tray): it comes back from the task bar and to the front.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    activateWindow();
+    raise();
+}
+
+void CoreMain::done(int result)
+{
+    // Escape and the frame's close end the dialog here, and a dialog that ends
+    // closes its platform window: without a tray it goes to the task bar first.
+    if (signedIn && isVisible() && tray->keepsWindowsOnTaskBar()) {
+        setVisible(false);
+        return;
+    }
+    QDialog::done(result);
 }
 
 void CoreMain::showForeground(QWidget *widget)
@@ -183,6 +183,7 @@ void CoreMain::showForeground(QWidget *widget)
     if (!widget)
         return;
     widget->setVisible(true);
+    widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
     widget->activateWindow();
     widget->raise();
 }
@@ -210,19 +211,18 @@ void CoreMain::clickIcon(QSystemTrayIcon::ActivationReason reason)
 void CoreMain::refreshTrayInfo()
 {
     const QString user = conn->savedUsername();
-    actUser->setText(user.isEmpty() ? tr("Non sei connesso") : user);
-    actBucket->setText(QStringLiteral("(") + nameBucket + QStringLiteral(")"));
+    tray->setInfoLines(user.isEmpty() ? tr("Non sei connesso") : user,
+                       QStringLiteral("(") + nameBucket + QStringLiteral(")"));
 }
 
 void CoreMain::setMenuSystray(bool on)
 {
-    actUser->setVisible(on);
-    actBucket->setVisible(on);
-    actShow->setVisible(on);
-    actConserva->setVisible(on);
-    actLogout->setVisible(on);
-    actLogin->setVisible(!on);
-    actQuit->setVisible(true);
+    tray->setSignedIn(on);
+}
+
+QMenu *CoreMain::trayMenu()
+{
+    return tray->menu();
 }
 
 void CoreMain::onLoginOK(QString username, QString password, bool save)

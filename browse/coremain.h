@@ -50,6 +50,7 @@ public:
     ~CoreMain() override;
 
     void setVisible(bool visible) override;
+    void done(int result) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     void showForeground(QWidget *widget);
@@ -61,7 +62,7 @@ public:
     KvDialogLogin *loginDialog() const { return dialogLogin; }
     KVWConn *connection() const { return conn; }
     SessionCookieJar *cookieJar() const { return jar; }
-    QMenu *trayMenu() { return &menuSystray; }
+    QMenu *trayMenu();
 
 public slots:
     void showApp();
@@ -98,7 +99,6 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
 
 private:
-    void buildTrayMenu();
     void setFileColumnWidths();
     void refreshTrayInfo();
     void setUserLine(const QString &text);
@@ -122,15 +122,8 @@ private:
     QString bucketUnit;
     QString bucketDiv;
 
-    QSystemTrayIcon trayIcon;
-    QMenu menuSystray;
-    QAction *actUser = nullptr;
-    QAction *actBucket = nullptr;
-    QAction *actShow = nullptr;
-    QAction *actConserva = nullptr;
-    QAction *actLogout = nullptr;
-    QAction *actLogin = nullptr;
-    QAction *actQuit = nullptr;
+    // The tray icon and its menu, or what stands in for them without a tray.
+    class TrayPresence *tray = nullptr;
 
     QAction *actStoria = nullptr;
     QAction *actEsibisci = nullptr;

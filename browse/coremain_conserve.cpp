@@ -6,6 +6,7 @@
 // the bookkeeping of the one preservation dialog the window knows of.
 
 #include "browse/coremain.h"
+#include "browse/traypresence.h"
 
 #include "app/prompts.h"
 #include "conserve/conservafiledialog.h"
@@ -29,12 +30,7 @@
 void CoreMain::wireConserve()
 {
     connect(ui->btmConserva, &QAbstractButton::clicked, this, &CoreMain::showConserveDialog);
-    // The tray menu is filled after the wiring: its "Conserva file" entry is
-    // recognised when the menu reports it triggered.
-    connect(&menuSystray, &QMenu::triggered, this, [this](QAction *action) {
-        if (action && action == actConserva)
-            showConserveDialog();
-    });
+    connect(tray, &TrayPresence::conserveRequested, this, &CoreMain::showConserveDialog);
     connect(ui->btmSostituisci, &QAbstractButton::clicked, this, &CoreMain::onSostituisciClick);
     connect(actRettifica, &QAction::triggered, this, &CoreMain::onSostituisciClick);
 }

@@ -13,7 +13,7 @@ PACKAGES=(
   libssl-dev libcpp-httplib-dev libmicrohttpd-dev openssl
   qtkeychain-qt6-dev gnome-keyring dbus dbus-x11 libsecret-tools
   xvfb xauth x11-utils xdg-utils
-  tinyproxy squid apache2-utils trayer
+  tinyproxy squid apache2-utils trayer xdotool
   lintian appstream desktop-file-utils help2man poppler-utils
   curl sqlite3 libsqlite3-dev python3 python3-pil
 )

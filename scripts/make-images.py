@@ -482,7 +482,7 @@ def icon_logout(size):
 
 
 def icon_logout2(size):
-    """Power button: the 'leave the session' variant."""
+    """Power button: quits the client (main window bar, without a tray)."""
     ic = Icon(size)
     ic.circle(50, 50, 48, BLUE)
     ic.arc(50, 52, 26, -60, 240, WHITE, 10)
@@ -672,7 +672,7 @@ def images():
         ("validationko.png", icon_validationko(16)),
         ("log_out.png", icon_log_out(32)),
         ("logout.png", icon_logout(16)),
-        ("logout2.png", icon_logout2(24)),
+        ("logout2.png", icon_logout2(32)),
     ]
 
 

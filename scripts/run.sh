@@ -41,11 +41,26 @@ if [ -x "$service" ]; then
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "run: no display found, running the client under Xvfb (display :99)"
-  Xvfb :99 -screen 0 1280x800x24 >/dev/null 2>&1 &
+  # Display :99 unless another server holds it, then the first free one.
+  # Xvfb writes the number once it accepts clients, so the client never races
+  # it nor meets another server.
+  display=()
+  [ -e /tmp/.X99-lock ] || display=(:99)
+  number="$(mktemp)"
+  Xvfb "${display[@]}" -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
   pids+=($!)
-  export DISPLAY=:99
-  sleep 1
+  for _ in $(seq 1 100); do
+    [ -s "$number" ] && break
+    sleep 0.1
+  done
+  if [ ! -s "$number" ]; then
+    echo "run: Xvfb did not start" >&2
+    exit 1
+  fi
+  export DISPLAY=":$(head -n 1 "$number")"
+  rm -f "$number"
+  echo "run: no display found, running the client under Xvfb (display $DISPLAY)"
+  echo "run: there is no tray there: \"Esci\" on the window (or Ctrl+C here) ends the client"
 fi
 
 "$build/tavrellite" "$@"

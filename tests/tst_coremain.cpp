@@ -16,12 +16,17 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
+#include <QWindow>
+
+#include <functional>
 
 namespace {
 int count(const QString &sql)
@@ -38,6 +43,33 @@ QStringList visibleTrayEntries(CoreMain &window)
         if (!a->isSeparator() && a->isVisible())
             out << a->text();
     return out;
+}
+
+// Runs the application's event loop as the client does, `action` first; the
+// loop's exit code, or -1 when nothing ended it within `ms`.
+int runClient(const std::function<void()> &action, int ms = 15000)
+{
+    QTimer::singleShot(0, action);
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    bound.start(ms);
+    return QApplication::exec();
+}
+
+// Closes `window` the way its frame's close button does.
+void closeByFrame(QWidget *window)
+{
+    window->windowHandle()->close();
+}
+
+// The client's icon in the desktop's tray, while it is docked there.
+QWidget *trayIconShown()
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->objectName() == QLatin1String("QSystemTrayIconSys") && top->isVisible())
+            return top;
+    return nullptr;
 }
 } // namespace
 
@@ -60,6 +92,8 @@ class TestCoreMain : public QObject
 private slots:
     void initTestCase()
     {
+        // As the client's entry point does: only an explicit quit ends it.
+        QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY2(service.start(), qPrintable(service.errorString()));
     }
 
@@ -199,9 +233,22 @@ private slots:
         prompts->clear();
         QVERIFY(service.failNext("syncfolder", "2", "Servizio non disponibile"));
         QTest::keyClick(buckets, Qt::Key_Down);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
+        // No tray here: the window goes to the task bar rather than out of reach.
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMinimized(), 20000);
+        QVERIFY(window.isVisible());
         QCOMPARE(prompts->describe(), QStringList{"critical|Errore|Servizio non disponibile"});
         window.setVisible(true);
+        QVERIFY(!window.isMinimized());
+        // So do its frame's close and Escape, and a second start brings it
+        // back; "Esci" is on its bar.
+        QVERIFY(child<QToolButton>(&window, "btmEsci")->isVisible());
+        closeByFrame(&window);
+        QTRY_VERIFY(window.isMinimized() && window.isVisible());
+        window.show();
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QTRY_VERIFY(window.isMinimized() && window.isVisible());
+        window.show();
+        QVERIFY(!window.isMinimized());
         QCOMPARE(buckets->currentText() + "|" + window.currentBucketId(), QStringLiteral("Archivio aziendale|PRF-AZIENDA"));
         QCOMPARE(files->model()->rowCount(), 2);
         QCOMPARE(line->text(), shownLine);
@@ -213,6 +260,129 @@ private slots:
         QCOMPARE(buckets->currentText() + "|" + window.currentBucketId(), QStringLiteral("Documenti personali|PRF-PERSONALE"));
         QCOMPARE(files->model()->rowCount(), 1);
         QCOMPARE(visibleTrayEntries(window).at(1), QStringLiteral("(Documenti personali)"));
+    }
+
+    // Without a tray nothing could bring the client back: "Esci" on the window
+    // ends it, and so does closing the login dialog, however it is closed,
+    // while nobody is signed in.
+    void withoutTrayTheClientCanQuit_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Esci") << "esci";
+        QTest::newRow("Annulla") << "annulla";
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("frame") << "frame";
+    }
+    void withoutTrayTheClientCanQuit()
+    {
+        QFETCH(QString, how);
+        CoreMain window;
+        KvDialogLogin *dialog = window.loginDialog();
+        if (how == "esci")
+            QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
+        const int code = runClient([&] {
+            if (how == "esci")
+                QTest::mouseClick(child<QToolButton>(&window, "btmEsci"), Qt::LeftButton);
+            else if (how == "annulla")
+                QTest::mouseClick(child<QPushButton>(dialog, "btmAnnulla"), Qt::LeftButton);
+            else if (how == "escape")
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                closeByFrame(dialog);
+        });
+        QCOMPARE(code, 0);
+        QVERIFY(!window.isVisible() && !dialog->isVisible());
+    }
+
+    // The no-tray warning comes in a box that leaves the login dialog usable
+    // and uncovered: the user signs in with it open.
+    void noTrayWarningLeavesTheLoginDialogUsable()
+    {
+        delete prompts;
+        prompts = nullptr;
+        // A modal box would hold the window's construction: end it, so that
+        // the test fails instead of waiting for ever.
+        QTimer unblock;
+        unblock.setSingleShot(true);
+        connect(&unblock, &QTimer::timeout, [] {
+            if (QWidget *modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        unblock.start(5000);
+        CoreMain window;
+        QPointer<QMessageBox> box;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *shown = qobject_cast<QMessageBox *>(top); shown && shown->isVisible())
+                box = shown;
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle() + "|" + box->text(),
+                 QStringLiteral("Errore|Il sistema non dispone di un'area di notifica"));
+        QVERIFY(!box->isModal() && !QApplication::activeModalWidget());
+        QVERIFY(!box->frameGeometry().intersects(window.loginDialog()->frameGeometry()));
+        QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
+        QVERIFY(box->isVisible());
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        QTRY_VERIFY(!box);
+    }
+
+    // With a real tray host on the test's own X server the window hides into
+    // the tray. When the tray goes away the window comes back to the task bar
+    // and "Esci" to its bar; when the tray returns, so does its behaviour. The
+    // tray's "Esci" ends the client.
+    void trayComesAndGoes()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server of its own: run as tst_coremain_xvfb");
+        QVERIFY2(!QSystemTrayIcon::isSystemTrayAvailable(), "the test's X server already has a tray");
+        QProcess trayer;
+        auto startTray = [&] {
+            trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
+                                    "--heighttype", "pixel", "--height", "24"});
+            return trayer.waitForStarted(5000)
+                   && QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000);
+        };
+        QVERIFY(startTray());
+
+        CoreMain window;
+        KvDialogLogin *dialog = window.loginDialog();
+        QCOMPARE(prompts->count(), 0);
+        // Signed out, the login dialog closes into the tray and the client runs on.
+        QCOMPARE(runClient([&] { QTest::keyClick(dialog, Qt::Key_Escape); }, 1000), -1);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(signInThroughDialog(window, "demo", "Tavrel2026"));
+        auto *quitButton = child<QToolButton>(&window, "btmEsci");
+        QVERIFY(quitButton->isHidden());
+        QWidget *icon = nullptr;
+        QTRY_VERIFY((icon = trayIconShown()));
+        QTest::mouseDClick(icon, Qt::LeftButton);
+        QTRY_VERIFY(!window.isVisible());
+        QTest::mouseDClick(icon, Qt::LeftButton);
+        QTRY_VERIFY(window.isVisible());
+        closeByFrame(&window);
+        QTRY_VERIFY(!window.isVisible());
+
+        trayer.kill();
+        QVERIFY(trayer.waitForFinished(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible() && window.isMinimized(), 10000);
+        QVERIFY(!quitButton->isHidden() && !trayIconShown());
+        window.show();
+        closeByFrame(&window);
+        QTRY_VERIFY(window.isMinimized() && window.isVisible());
+
+        QVERIFY(startTray());
+        QTRY_VERIFY_WITH_TIMEOUT(quitButton->isHidden() && (icon = trayIconShown()), 10000);
+        closeByFrame(&window);
+        QTRY_VERIFY(!window.isVisible());
+
+        const int code = runClient([&] {
+            QTest::mouseClick(icon, Qt::RightButton);
+            QMenu *menu = window.trayMenu();
+            QAction *quit = menu->actions().constLast();
+            QCOMPARE(quit->text(), QStringLiteral("Esci"));
+            QVERIFY(menu->isVisible());
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(quit).center());
+        });
+        QCOMPARE(code, 0);
     }
 
     // Windows without a parent carry the application's icon too.
@@ -282,7 +452,7 @@ private slots:
         prompts->clear();
         QVERIFY(service.failNext("syncfolder", "2", "Servizio non disponibile"));
         window.syncCategorie();
-        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMinimized(), 20000);
         QCOMPARE(prompts->describe(), QStringList{"critical|Errore|Servizio non disponibile"});
 
         // Over: a later failure on the same connection is not this one's.
@@ -293,7 +463,7 @@ private slots:
         window.esibisciFile();
         QTRY_VERIFY_WITH_TIMEOUT(prompts->count() > 0, 20000);
         QTest::qWait(200);
-        QVERIFY(window.isVisible());
+        QVERIFY(window.isVisible() && !window.isMinimized());
         QVERIFY2(prompts->describe()
                      == QStringList{"critical|Esibisci file|Si è verificato un errore durante l'esibizione del "
                                     "file: Esibizione non riuscita"},

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSharedMemory>
@@ -142,6 +143,19 @@ private:
     QByteArray m_log;
     QString m_serving; // the guard's socket once it runs
 };
+
+// Runs xdotool on the test's X server; what it printed, "" after 10 s.
+QString xdotool(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    if (!tool.waitForFinished(10000)) {
+        tool.kill();
+        tool.waitForFinished();
+        return QString();
+    }
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
 
 // Starts the client a second time; returns how long it took to hand over and
 // end with 0, or -1 if it did not.
@@ -288,6 +302,24 @@ private slots:
         QCOMPARE(file.readAll(), QByteArray("di root"));
         client.signal(SIGTERM);
         QVERIFY(client.endsWithZero(20000));
+    }
+
+    // On a desktop without a tray, the no-tray warning and the login dialog
+    // are both up, and Escape pressed in the login dialog ends the client in
+    // order: nothing would bring it back otherwise.
+    void closingTheLoginDialogEndsTheClient()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server of its own: run as tst_startup_xvfb");
+        Client client;
+        QVERIFY(client.waitUntilServing());
+        QVERIFY(!xdotool({"search", "--sync", "--onlyvisible", "--name", "^Errore$"}).isEmpty());
+        const QString login = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrel Lite$"});
+        QVERIFY(!login.isEmpty() && !login.contains('\n'));
+        xdotool({"windowfocus", "--sync", login});
+        xdotool({"key", "Escape"});
+        QVERIFY(client.endsWithZero(20000));
+        QVERIFY(!QFileInfo::exists(socketPath()));
     }
 };
 
