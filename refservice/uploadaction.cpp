@@ -6,6 +6,7 @@
 #include "servicecontext.h"
 #include "servicerequest.h"
 
+#include <QScopeGuard>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -40,6 +41,13 @@ ServiceReply UploadAction::finish(UploadReceiver *receiver)
     if (!receiver)
         return refused(QStringLiteral("Caricamento non valido: manca la parte \"xml\" o è troppo grande"));
     UploadReceiver::Received &r = receiver->received();
+    // A refused file leaves nothing in the temporary folder by the time the
+    // client reads the reply (the receiver itself lives until the connection
+    // is done with it); a kept one was moved out already.
+    const auto dropTemporary = qScopeGuard([&r] {
+        if (r.writer)
+            r.writer->discard();
+    });
     ServiceRequest request;
     if (Refusal refusal = readRequest(r, &request))
         return *refusal;
