@@ -143,10 +143,9 @@ UploadAction::Refusal UploadAction::checkClass(const QString &username, const Ta
                                                     "o non è la versione corrente")
                                          .arg((*folder)->name));
     }
-    if (const std::optional<RefStore::FileVersion> existing = store.currentVersion(username, t.declaredHash, t.folderId)) {
-        return refused(QStringLiteral("Il documento è già conservato nella classe \"%1\" (token %2)")
-                           .arg((*folder)->name, existing->token));
-    }
+    // The same content preserved again in its class will supersede the
+    // current version: the form starts from what that version says.
+    *previous = store.currentVersion(username, t.declaredHash, t.folderId);
     return std::nullopt;
 }
 
@@ -182,8 +181,8 @@ ServiceReply UploadAction::record(UploadReceiver::Received &r, const ServiceRequ
         m_context.store.forgetUpload(upload);
         return refused(QStringLiteral("Impossibile salvare il file ricevuto: %1").arg(error));
     }
-    // Each definition's initial value: empty for a new document, the replaced
-    // version's value for a rectification.
+    // Each definition's initial value: empty for a new document, the current
+    // version's value for a rectification or the same content sent again.
     return accepted(folder, previous ? m_context.store.values(previous->id) : QMap<int, QString>());
 }
 
