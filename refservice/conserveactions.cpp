@@ -43,7 +43,7 @@ ServiceReply ConserveActions::conserve(const Sessions::Session &session, const S
                                              .arg(folder->name));
     }
     std::optional<RefStore::FileVersion> replaces;
-    why = checkVersions(session.username, t, *folder, &replaces);
+    why = checkVersions(session.username, t, &replaces);
     if (!why.isEmpty())
         return ServiceReply::failure(ko, why);
     QMap<int, QString> values;
@@ -67,16 +67,16 @@ QString ConserveActions::readTarget(const ServiceRequest &request, Target *t)
     return QString();
 }
 
-QString ConserveActions::checkVersions(const QString &username, const Target &t, const RefStore::Folder &folder,
+QString ConserveActions::checkVersions(const QString &username, const Target &t,
                                        std::optional<RefStore::FileVersion> *replaces)
 {
-    if (t.rectification) {
-        *replaces = m_context.store.currentVersion(username, t.prevHash, t.folderId);
-        return *replaces ? QString() : QStringLiteral("Il documento da rettificare non è più la versione corrente");
-    }
-    if (m_context.store.currentVersion(username, t.hash, t.folderId))
-        return QStringLiteral("Il documento è già conservato nella classe \"%1\"").arg(folder.name);
-    return QString();
+    // A plain preservation always goes on: of a content already current in
+    // the class, it becomes the new version (decided by the store, inside
+    // its transaction).
+    if (!t.rectification)
+        return QString();
+    *replaces = m_context.store.currentVersion(username, t.prevHash, t.folderId);
+    return *replaces ? QString() : QStringLiteral("Il documento da rettificare non è più la versione corrente");
 }
 
 ServiceReply ConserveActions::record(const RefStore::Upload &upload, const QMap<int, QString> &values,

@@ -11,8 +11,9 @@
 class ServiceContext;
 class ServiceRequest;
 
-// Preserving an uploaded file with its index values ("savevaluemetadati"),
-// or preserving it as the new version of a preserved one
+// Preserving an uploaded file with its index values ("savevaluemetadati"; a
+// content already preserved in the class becomes that document's new
+// version), or preserving it as the new version of a preserved one
 // ("sostituiscivaluemetadati"): the reply carries the token.
 class ConserveActions
 {
@@ -31,8 +32,7 @@ private:
     static QString readTarget(const ServiceRequest &request, Target *target);
     // The version a rectification replaces (the current one), or why the
     // preservation cannot go on.
-    QString checkVersions(const QString &username, const Target &t, const RefStore::Folder &folder,
-                          std::optional<RefStore::FileVersion> *replaces);
+    QString checkVersions(const QString &username, const Target &t, std::optional<RefStore::FileVersion> *replaces);
     ServiceReply record(const RefStore::Upload &upload, const QMap<int, QString> &values, const ServiceRequest &request,
                         const RefStore::Folder &folder, const std::optional<RefStore::FileVersion> &replaces);
     static ServiceReply validationFailure(const QList<QPair<QString, QString>> &rejected);

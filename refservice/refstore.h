@@ -126,8 +126,9 @@ public:
 
     enum class ConserveOutcome { Ok, QuotaExceeded, Replaced, Failed };
     // Records a new version from an upload, with its index values; when
-    // `replaces` is set that version stops being current and the new one joins
-    // its chain. Updates the profile's used space, removes the upload.
+    // `replaces` is set (else: when the same content is current in the class)
+    // that version stops being current and the new one joins its chain.
+    // Updates the profile's used space, removes the upload.
     ConserveOutcome conserve(const Upload &upload, const QMap<int, QString> &values, const QString &computerName,
                              const std::optional<FileVersion> &replaces, FileVersion *stored, QString *error);
 

@@ -185,16 +185,21 @@ bool RefStore::retire(QSqlQuery &q, const Upload &upload, const std::optional<Fi
                       ConserveOutcome *outcome, QString *error)
 {
     if (!replaces) {
-        // Checked again inside the transaction: two conserves of the same
-        // upload racing each other must not both create a current version.
-        if (!run(q, QStringLiteral("SELECT 1 FROM files WHERE username = ? AND hash = ? AND idfolder = ? AND current = 1"),
-                 {upload.username, upload.hash, upload.idfolder}, error))
+        // The same content preserved again in its class supersedes the current
+        // version and joins its chain. Looked up inside the transaction, so
+        // that of two conserves racing each other only one stays current.
+        const QVariantList key{upload.username, upload.hash, upload.idfolder};
+        if (!run(q, QStringLiteral("SELECT id, lineage FROM files WHERE username = ? AND hash = ? AND idfolder = ?"
+                                   " AND current = 1 ORDER BY id DESC LIMIT 1"),
+                 key, error))
             return false;
-        if (q.next()) {
-            *error = QStringLiteral("Il documento è già conservato in questa classe");
-            return false;
-        }
-        return true;
+        if (!q.next())
+            return true;
+        f->prevId = q.value(0).toLongLong();
+        f->lineage = q.value(1).toLongLong();
+        return run(q, QStringLiteral("UPDATE files SET current = 0 WHERE username = ? AND hash = ? AND idfolder = ?"
+                                     " AND current = 1"),
+                   key, error);
     }
     // The version being replaced must still be the current one: two
     // rectifications of the same version cannot both win.

@@ -6,6 +6,7 @@
 #include "servicecontext.h"
 #include "servicerequest.h"
 
+#include <QScopeGuard>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -40,6 +41,13 @@ ServiceReply UploadAction::finish(UploadReceiver *receiver)
     if (!receiver)
         return refused(QStringLiteral("Caricamento non valido: manca la parte \"xml\" o è troppo grande"));
     UploadReceiver::Received &r = receiver->received();
+    // A refused file leaves nothing in the temporary folder by the time the
+    // client reads the reply (the receiver itself lives until the connection
+    // is done with it); a kept one was moved out already.
+    const auto dropTemporary = qScopeGuard([&r] {
+        if (r.writer)
+            r.writer->discard();
+    });
     ServiceRequest request;
     if (Refusal refusal = readRequest(r, &request))
         return *refusal;
@@ -135,10 +143,9 @@ UploadAction::Refusal UploadAction::checkClass(const QString &username, const Ta
                                                     "o non è la versione corrente")
                                          .arg((*folder)->name));
     }
-    if (const std::optional<RefStore::FileVersion> existing = store.currentVersion(username, t.declaredHash, t.folderId)) {
-        return refused(QStringLiteral("Il documento è già conservato nella classe \"%1\" (token %2)")
-                           .arg((*folder)->name, existing->token));
-    }
+    // The same content preserved again in its class will supersede the
+    // current version: the form starts from what that version says.
+    *previous = store.currentVersion(username, t.declaredHash, t.folderId);
     return std::nullopt;
 }
 
@@ -174,8 +181,8 @@ ServiceReply UploadAction::record(UploadReceiver::Received &r, const ServiceRequ
         m_context.store.forgetUpload(upload);
         return refused(QStringLiteral("Impossibile salvare il file ricevuto: %1").arg(error));
     }
-    // Each definition's initial value: empty for a new document, the replaced
-    // version's value for a rectification.
+    // Each definition's initial value: empty for a new document, the current
+    // version's value for a rectification or the same content sent again.
     return accepted(folder, previous ? m_context.store.values(previous->id) : QMap<int, QString>());
 }
 

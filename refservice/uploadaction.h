@@ -17,7 +17,8 @@ class ServiceRequest;
 // the UploadReceiver received (the declared SHA-1, the class, the version
 // being replaced, the profile's space counting the uploads not yet
 // preserved), keeps the content and records the upload. The reply lists the
-// class's index definitions, each with its initial value.
+// class's index definitions, each with its initial value: the current
+// version's, for a rectification or a content already preserved in the class.
 class UploadAction
 {
 public:

@@ -42,8 +42,8 @@ class TestConserva : public QObject
     QList<QPointer<ConservaFileDialog>> dialogs;
     int fileCounter = 0;
 
-    // A file with content no other test uses (the service refuses to preserve
-    // the same content twice in one class).
+    // A file with content no other test uses (a content already preserved in
+    // the class makes the dialog ask before sending it again).
     QString newFile(const QString &name)
     {
         const QString path = TestEnv::instance()->home() + QLatin1Char('/') + name;
@@ -262,8 +262,9 @@ private slots:
     // A content the catalogue lists as preserved in the chosen class is sent
     // only when the user says so. No goes back to the class choice with
     // nothing sent (the next upload the service receives is another class's,
-    // not asked about) and no row written; Sì preserves it again (here over a
-    // copy the service has replaced since, from another computer).
+    // not asked about) and no row written. Sì preserves it again: the form
+    // starts from the values preserved last time, the catalogue gets the new
+    // token and the service keeps both versions.
     void contentAlreadyPreservedInTheClass()
     {
         const QString path = TestEnv::instance()->home() + QStringLiteral("/contratto copia.txt");
@@ -294,23 +295,38 @@ private slots:
                  QStringLiteral("Upload del file non riuscito<br/>Caricamento di controllo"));
         click(dialog, "btmClose5");
 
-        catalogueValue("INSERT OR REPLACE INTO files (hash, folderid, token, tsconserve, fullpath) "
-                       "VALUES (?, 33, 'T-SOSTITUITO', '01/01/2026 09:00:00', ?)", {hash, path});
-        dialog = withClass(path, QStringLiteral("Fatture fornitori"));
-        QVERIFY(dialog);
-        prompts->clear();
-        prompts->answerNext("yes");
-        click(dialog, "btmStartUpload");
-        QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
-        QCOMPARE(prompts->describe(),
-                 QStringList{"question|Conservazione file|Questo file è già conservato nella classe Fatture fornitori "
-                             "(conservato il 01/01/2026 09:00:00). Vuoi conservarlo di nuovo?"});
-        click(dialog, "btmConserva");
-        QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
-        const QString token = child<QLineEdit>(dialog, "leToken")->text();
-        QVERIFY2(!token.isEmpty() && token != "T-SOSTITUITO", qPrintable(token));
-        QCOMPARE(catalogueValue("SELECT token FROM files WHERE hash = ? AND folderid = 33", {hash}).toString(), token);
-        QCOMPARE(serviceVersions(session->jar.get(), hash, 33), 1);
+        // Sì, for a file preserved here once: its second preservation starts
+        // from the value of the first.
+        const QString again = newFile(QStringLiteral("contratto-bis.txt"));
+        const QString againHash = fileSha1(again);
+        QStringList tokens;
+        for (const QString &value : {QStringLiteral("Verdi & figli"), QStringLiteral("Verdi S.r.l.")}) {
+            const QString preservedAt =
+                catalogueValue("SELECT tsconserve FROM files WHERE hash = ? AND folderid = 32", {againHash}).toString();
+            dialog = withClass(again, QStringLiteral("Contratti d'opera"));
+            QVERIFY(dialog);
+            prompts->clear();
+            if (!tokens.isEmpty())
+                prompts->answerNext("yes");
+            click(dialog, "btmStartUpload");
+            QVERIFY(waitPage(dialog, ConservaFileDialog::PageIndexes));
+            QCOMPARE(prompts->describe(),
+                     tokens.isEmpty() ? QStringList()
+                                      : QStringList{"question|Conservazione file|Questo file è già conservato nella "
+                                                    "classe Contratti d'opera (conservato il " + preservedAt
+                                                    + "). Vuoi conservarlo di nuovo?"});
+            QCOMPARE(qobject_cast<QComboBox *>(valueWidget(dialog, "20"))->currentText(),
+                     tokens.isEmpty() ? QString() : QStringLiteral("Verdi & figli"));
+            setValue(dialog, "20", value);
+            click(dialog, "btmConserva");
+            QVERIFY(waitPage(dialog, ConservaFileDialog::PageSuccess));
+            tokens << child<QLineEdit>(dialog, "leToken")->text();
+            click(dialog, "btmClose4");
+        }
+        QVERIFY(!tokens.at(1).isEmpty() && tokens.at(1) != tokens.at(0));
+        QCOMPARE(catalogueValue("SELECT token FROM files WHERE hash = ? AND folderid = 32", {againHash}).toString(),
+                 tokens.at(1));
+        QCOMPARE(serviceVersions(session->jar.get(), againHash, 32), 2);
     }
 
     // The progress window shows the speed and the time left of a real upload,

@@ -3,9 +3,11 @@
 
 // The reference service through real HTTP: refusals without a session, hostile
 // requests, uploads, validation and the synchronisation cursor, quota, the
-// rectification refusals, the exhibition page, other users' files, racing
-// conserves, the password rules and the sessions a password change ends. (Preservation, rectification, history,
-// restore and exhibition end to end: the window tests and tst_wholeroad.)
+// new versions of a document (rectification, the same content preserved
+// again), the exhibition page, other users' files, racing conserves, the
+// password rules and the sessions a password change ends. (Preservation,
+// rectification, history, restore and exhibition end to end: the window tests
+// and tst_wholeroad.)
 
 #include "support/refservicefixture.h"
 #include "support/testenv.h"
@@ -24,9 +26,27 @@ RestFields goodValues(const QString &number = QStringLiteral("F-1"))
     return {{"101", number}, {"102", "1.234,56"}, {"103", "29/02/2024"}, {"104", QString()}};
 }
 
-QString annaUsed(const RestReply &r)
+QString annaUsed(const RestReply &r, const QString &profile = QStringLiteral("P-ANNA"))
 {
-    return r.where("bucket", "id", "P-ANNA").value(0).attribute("used");
+    return r.where("bucket", "id", profile).value(0).attribute("used");
+}
+
+QString stampOf(const RestReply &conserved)
+{
+    return conserved.body.firstChildElement("tsupdate").text();
+}
+
+// The exhibition page of the version with `token`, as a browser gets it; empty
+// unless the service gives a code ("40") that is not easily guessed.
+QString exhibitionPage(ServiceClient &c, const QString &baseUrl, const QString &token)
+{
+    const RestReply r = c.action("getexhibitorconfig", {{"token", token}});
+    const QString code = r.body.firstChildElement("exhibitor").firstChildElement("unique_code").attribute("value");
+    if (r.outcome() != "200/40" || code.size() < 16)
+        return QString();
+    ServiceClient browser(baseUrl); // no session cookie, like a web browser
+    const RestReply page = browser.get("/kvshop/Exhibitor?unique_code=" + code);
+    return page.http == 200 ? QString::fromUtf8(page.raw) : QString();
 }
 
 } // namespace
@@ -121,15 +141,13 @@ private slots:
         r = c.conserve(hash, 11, goodValues("A&B <1>"));
         QCOMPARE(r.outcome(), "200/15");
         // The update stamp is the time of the preservation in milliseconds.
-        const qint64 stamp = r.body.firstChildElement("tsupdate").text().toLongLong();
+        const qint64 stamp = stampOf(r).toLongLong();
         QVERIFY2(stamp >= before && stamp <= QDateTime::currentMSecsSinceEpoch(), qPrintable(QString::number(stamp)));
         const QString token = r.token();
         // The client reads the stamp as dd/MM/yyyy hh:mm:ss.
         QVERIFY(QRegularExpression("^\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}$")
                     .match(r.body.firstChildElement("tsconserve").text())
                     .hasMatch());
-        // Conserving the same content twice in one class is refused.
-        QCOMPARE(c.upload(11, content, "/home/anna/copia.txt").status, "13");
 
         // What the upload and the conserve request said comes back whole, escaped.
         r = c.sync("0.0");
@@ -155,7 +173,7 @@ private slots:
         QCOMPARE(c.upload(11, second, "/home/anna/fattura2.txt").status, "14");
         r = c.conserve(sha1Hex(second), 11, goodValues("F-2"));
         QCOMPARE(r.status, "15");
-        QVERIFY(r.body.firstChildElement("tsupdate").text().toLongLong() > stamp);
+        QVERIFY(stampOf(r).toLongLong() > stamp);
 
         // The client keeps the cursor as a real number and sends it back in
         // whatever text form its toolkit prints: each one is read as a number.
@@ -208,7 +226,7 @@ private slots:
         QCOMPARE(c.upload(13, QByteArray(50000, 'z'), "/home/anna/libero.bin").status, "14");
     }
 
-    void rectificationRefusals()
+    void newVersionsOfADocument()
     {
         ServiceClient c(m_service.baseUrl());
         c.login("anna", "Quaderno2026");
@@ -224,6 +242,46 @@ private slots:
         // Only the current version is synchronised; a replaced one cannot be replaced again.
         QCOMPARE(c.sync("0.0").where("file", "hash", h1).size(), 0);
         QCOMPARE(c.upload(13, "terza\n", "/home/anna/c3.txt", h1).status, "26");
+
+        // The same content preserved again in its class supersedes the current
+        // version, with the ordinary codes: the upload's form starts from the
+        // current values, the new version has its own token and stamps.
+        const QByteArray content = "verbale conservato due volte\n";
+        const QString hash = sha1Hex(content);
+        QCOMPARE(c.upload(13, content, "/home/anna/verbale.txt").status, "14");
+        const RestReply first = c.conserve(hash, 13, {{"105", "prima volta"}});
+        QCOMPARE(first.status, "15");
+        const qint64 used = annaUsed(c.sync("0.0"), "P-ANNA-LIBERO").toLongLong();
+        RestReply r = c.upload(13, content, "/home/anna/archivio/verbale.txt");
+        QCOMPARE(r.outcome(), "200/14");
+        QCOMPARE(r.where("metadato", "idmetadato", "105").value(0).text(), "prima volta");
+        const RestReply again = c.conserve(hash, 13, {{"105", "seconda volta"}});
+        QCOMPARE(again.outcome(), "200/15");
+        QVERIFY(!again.token().isEmpty() && again.token() != first.token());
+        QVERIFY(stampOf(again).toLongLong() > stampOf(first).toLongLong());
+
+        // The next synchronisation brings the new version alone, counted in
+        // the profile's used space as any other.
+        r = c.sync(stampOf(first));
+        QCOMPARE(r.all("file").size(), 1);
+        const QDomElement current = r.where("file", "hash", hash).value(0);
+        QCOMPARE(current.attribute("token"), again.token());
+        QCOMPARE(current.attribute("filename"), "/home/anna/archivio/verbale.txt");
+        QCOMPARE(r.where("metadatoValue", "hash", hash).value(0).attribute("value"), "seconda volta");
+        QCOMPARE(annaUsed(r, "P-ANNA-LIBERO").toLongLong(), used + content.size());
+
+        // Both stay: the history lists them newest first, the content comes
+        // back, and each token shows its own preservation.
+        QStringList tokens;
+        for (const QDomElement &f : c.onVersion("history", hash, 13).where("file", "hash", hash))
+            tokens << f.attribute("token");
+        QCOMPARE(tokens, (QStringList{again.token(), first.token()}));
+        QCOMPARE(c.onVersion("ripristina", hash, 13).raw, content);
+        const QList<QPair<QString, QString>> shown = {{first.token(), "prima volta"}, {again.token(), "seconda volta"}};
+        for (const auto &[token, value] : shown) {
+            const QString page = exhibitionPage(c, m_service.baseUrl(), token);
+            QVERIFY2(page.contains(token) && page.contains(value), qPrintable(token));
+        }
     }
 
     void exhibitionCodeIsOneTime()
@@ -237,16 +295,7 @@ private slots:
         QCOMPARE(r.status, "15");
         const QString token = r.token();
 
-        r = c.action("getexhibitorconfig", {{"token", token}});
-        QCOMPARE(r.outcome(), "200/40");
-        const QString code =
-            r.body.firstChildElement("exhibitor").firstChildElement("unique_code").attribute("value");
-        QVERIFY(code.size() >= 16);
-
-        ServiceClient browser(m_service.baseUrl()); // no session cookie, like a web browser
-        r = browser.get("/kvshop/Exhibitor?unique_code=" + code);
-        QCOMPARE(r.http, 200);
-        const QString page = QString::fromUtf8(r.raw);
+        const QString page = exhibitionPage(c, m_service.baseUrl(), token);
         for (const QString &shown : {token, QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt; &amp; verbale.txt"),
                                      QStringLiteral("&lt;b&gt;grassetto&lt;/b&gt;")})
             QVERIFY2(page.contains(shown), qPrintable(shown));
@@ -254,6 +303,7 @@ private slots:
         const QRegularExpressionMatch link =
             QRegularExpression("href=\"(/kvshop/Exhibitor/download\\?key=[0-9a-f]+)\"").match(page);
         QVERIFY(link.hasMatch());
+        ServiceClient browser(m_service.baseUrl());
         r = browser.get(link.captured(1));
         QCOMPARE(r.http, 200);
         QCOMPARE(r.raw, content);
@@ -289,13 +339,18 @@ private slots:
     void racingConservesOfOneUpload()
     {
         // Two sessions of the same user conserve the same upload at the same time:
-        // exactly one preservation may come out of it.
+        // exactly one preservation may come out of it, also when it supersedes
+        // a preserved one (odd rounds), which then leaves one current version.
         ServiceClient a(m_service.baseUrl()), b(m_service.baseUrl());
         a.login("anna", "Quaderno2026");
         b.login("anna", "Quaderno2026");
         for (int round = 0; round < 10; ++round) {
             const QByteArray content = "gara " + QByteArray::number(round) + '\n';
             const QString hash = sha1Hex(content);
+            if (round % 2) {
+                QCOMPARE(a.upload(13, content, "/home/anna/gara.txt").status, "14");
+                QCOMPARE(a.conserve(hash, 13, {}).status, "15");
+            }
             QCOMPARE(a.upload(13, content, "/home/anna/gara.txt").status, "14");
             const QByteArray xml = ServiceClient::requestXml(
                 "savevaluemetadati", {{"hash", hash}, {"folderid", "13"}, {"computername", "pc"}});
@@ -305,6 +360,7 @@ private slots:
             statuses.sort();
             QCOMPARE(statuses, (QStringList{"15", "16"}));
             QCOMPARE(a.sync("0.0").where("file", "hash", hash).size(), 1);
+            QCOMPARE(a.onVersion("history", hash, 13).all("file").size(), 1 + round % 2);
         }
     }
 
