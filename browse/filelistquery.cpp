@@ -24,20 +24,42 @@ QString closing()
         + QStringLiteral(" DESC");
 }
 
-// The longest run of characters of `word` that are not LIKE wildcards.
-QString longestLiteralRun(const QString &word)
+// The longest run of characters of `word` that are not LIKE wildcards, and its
+// length in characters (code points), which is how the trigram index counts:
+// a character outside the Basic Multilingual Plane is two UTF-16 units but one
+// character. A word that is not well-formed UTF-16 has no run: the database
+// would not read it as the same characters.
+struct LiteralRun
 {
-    QString best, run;
-    for (const QChar c : word) {
+    QString text;
+    int characters = 0;
+};
+
+LiteralRun longestLiteralRun(const QString &word)
+{
+    LiteralRun best, run;
+    if (!word.isValidUtf16())
+        return best;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const QChar c = word.at(i);
         if (c == QLatin1Char('%') || c == QLatin1Char('_')) {
-            run.clear();
-        } else {
-            run += c;
-            if (run.size() > best.size())
-                best = run;
+            run = LiteralRun();
+            continue;
         }
+        run.text += c;
+        if (c.isHighSurrogate())
+            run.text += word.at(++i);
+        if (++run.characters > best.characters)
+            best = run;
     }
     return best;
+}
+
+QVariant phrase(const LiteralRun &run)
+{
+    QString text = run.text;
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QVariant(QLatin1Char('"') + text + QLatin1Char('"'));
 }
 
 // Hashes with at least one searchable text containing the word: path and
@@ -52,12 +74,10 @@ QString longestLiteralRun(const QString &word)
 QString matchesOf(const QString &word, QVariantList &values)
 {
     QString texts = QStringLiteral("SELECT s.hash FROM search_text s WHERE ");
-    const QString run = longestLiteralRun(word);
-    if (run.size() >= 3) {
+    const LiteralRun run = longestLiteralRun(word);
+    if (run.characters >= 3) {
         texts += QStringLiteral("s.id IN (SELECT rowid FROM search_fts WHERE search_fts MATCH ?) AND ");
-        QString phrase = run;
-        phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
-        values << QVariant(QLatin1Char('"') + phrase + QLatin1Char('"'));
+        values << phrase(run);
     }
     texts += QStringLiteral("s.value LIKE '%' || ? || '%' "
                             "AND (s.kind < 2 OR EXISTS (SELECT 1 FROM metadati m WHERE m.idmetadato = s.ref))");
@@ -81,7 +101,7 @@ QStringList FileListQuery::words(const QString &text)
 
 bool FileListQuery::indexable(const QString &word)
 {
-    return longestLiteralRun(word).size() >= 3;
+    return longestLiteralRun(word).characters >= 3;
 }
 
 int FileListQuery::s_candidateLimit = 5000;
@@ -93,18 +113,17 @@ void FileListQuery::setCandidateLimit(int texts)
 
 bool FileListQuery::fewCandidates(const QSqlDatabase &db, const QStringList &words)
 {
-    QString best;
+    LiteralRun best;
     for (const QString &word : words) {
-        const QString run = longestLiteralRun(word);
-        if (run.size() > best.size())
+        const LiteralRun run = longestLiteralRun(word);
+        if (run.characters > best.characters)
             best = run;
     }
-    if (best.size() < 3)
+    if (best.characters < 3)
         return false;
-    best.replace(QLatin1Char('"'), QLatin1String("\"\""));
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM search_fts WHERE search_fts MATCH ? LIMIT ?)"));
-    query.addBindValue(QLatin1Char('"') + best + QLatin1Char('"'));
+    query.addBindValue(phrase(best));
     query.addBindValue(s_candidateLimit);
     return query.exec() && query.next() && query.value(0).toInt() < s_candidateLimit;
 }

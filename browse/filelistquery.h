@@ -43,8 +43,8 @@ public:
     // values by index id. Columns: idmetadata, key, value, hash.
     static QSqlQuery details(const QSqlDatabase &db, const QString &hash);
 
-    // True when `word` has three consecutive characters that are not LIKE
-    // wildcards, so the trigram index can answer it.
+    // True when `word` has three consecutive characters (code points) that
+    // are not LIKE wildcards, so the trigram index can answer it.
     static bool indexable(const QString &word);
 
     // Statement texts, for tests.

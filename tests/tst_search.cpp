@@ -88,7 +88,7 @@ class TestSearch : public QObject
         exec(database.db, "INSERT INTO folders (idfolder, name, idbuckets) VALUES (1, 'Fatture attive', 'P1'), "
                           "(2, 'Contratti', 'P1'), (3, 'Privato', 'P''2')");
         exec(database.db, "INSERT INTO metadati (idmetadato, idfolder, nome) VALUES (10, 1, 'Cliente'), "
-                          "(11, 1, 'Sconto'), (20, 2, 'Controparte')");
+                          "(11, 1, 'Sconto'), (20, 2, 'Controparte'), (21, 2, 'Sede')");
         addFile("h1", 1, "/home/demo/fattura-0142.txt", "ufficio", "15/01/2026 10:02:11");
         addFile("h2", 2, "/home/demo/contratto.txt", "ufficio-legale", "29/01/2026 08:15:40");
         addFile("h3", 1, "C:\\dati\\atto.pdf", "portatile", "02/02/2026 12:05:00");
@@ -97,6 +97,7 @@ class TestSearch : public QObject
         addValue("h1", 10, "Rossi Forniture S.r.l.");
         addValue("h1", 11, "50% sul totale");
         addValue("h2", 20, "Bianchi Impianti");
+        addValue("h2", 21, "𠮷野家 😀😀 Москва");
         addValue("h3", 10, "Carta d'identità di Rossi");
         addValue("h3", 11, "cinque_per_cento");
         addValue("h4", 10, "Rossi privato");
@@ -135,6 +136,11 @@ private slots:
         QTest::newRow("underscore is a wildcard") << "cinque_per" << QStringList{"h3"};
         QTest::newRow("backslash path, class name") << "C:\\dati fatture" << QStringList{"h3"};
         QTest::newRow("quote and parenthesis") << "') OR 1=1 --" << QStringList{};
+        // Characters, not UTF-16 units: "😀" and "𠮷" are two units each.
+        QTest::newRow("two emoji") << "😀😀" << QStringList{"h2"};
+        QTest::newRow("two characters, three units") << "𠮷野" << QStringList{"h2"};
+        QTest::newRow("three characters, four units") << "𠮷野家" << QStringList{"h2"};
+        QTest::newRow("no case folding beyond ASCII") << "москва" << QStringList{};
     }
     void wordRules()
     {
@@ -199,7 +205,7 @@ private slots:
     {
         const QStringList vocabulary = {"Rossi", "rossini", "Bianchi", "verdi", "Città", "CITTÀ", "fattura",
                                         "contratto", "2026", "0142", "d'Amico", "50%", "a_b", "x", "Ünïcode",
-                                        "via Roma", "ab", "ROMA", "perizia", "Sconto"};
+                                        "via Roma", "ab", "ROMA", "perizia", "Sconto", "😀😀😀", "𠮷野家"};
         QRandomGenerator random(20260115);
         auto pick = [&] { return vocabulary.at(int(random.bounded(vocabulary.size()))); };
 
