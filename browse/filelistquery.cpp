@@ -3,6 +3,8 @@
 
 #include "browse/filelistquery.h"
 
+#include "browse/searchindex.h"
+
 namespace {
 
 // The catalogue keeps the preservation time as "dd/MM/yyyy hh:mm:ss"; the list
@@ -18,10 +20,26 @@ QString selectColumns()
                          "FROM files INNER JOIN folders ON idfolder = folderid WHERE token != '' ");
 }
 
+// Newest first; rows of the same time in a fixed order, the one the search
+// index's order table gives too.
 QString closing()
 {
     return QStringLiteral("AND fullpath LIKE ? AND folders.idbuckets = ? ORDER BY ") + QLatin1String(kDate)
-        + QStringLiteral(" DESC");
+        + QStringLiteral(" DESC, files.rowid DESC");
+}
+
+// The same columns read in the order of the search index's table of file rows,
+// which holds the rebuilt date-time of each row: no sorting.
+QString orderedColumns()
+{
+    return QStringLiteral("SELECT files.hash, fullpath, computer_name, fullpath, name, o.ts as tsconserve, token, "
+                          "files.folderid, hash4k FROM search.search_files o CROSS JOIN files ON files.rowid = o.frow "
+                          "INNER JOIN folders ON idfolder = files.folderid WHERE token != '' ");
+}
+
+QString orderedClosing()
+{
+    return QStringLiteral("AND fullpath LIKE ? AND folders.idbuckets = ? ORDER BY o.ts DESC, o.frow DESC");
 }
 
 // The longest run of characters of `word` that are not LIKE wildcards, and its
@@ -73,17 +91,17 @@ QVariant phrase(const LiteralRun &run)
 // tested.
 QString matchesOf(const QString &word, QVariantList &values)
 {
-    QString texts = QStringLiteral("SELECT s.hash FROM search_text s WHERE ");
+    QString texts = QStringLiteral("SELECT s.hash FROM search.search_text s WHERE ");
     const LiteralRun run = longestLiteralRun(word);
     if (run.characters >= 3) {
-        texts += QStringLiteral("s.id IN (SELECT rowid FROM search_fts WHERE search_fts MATCH ?) AND ");
+        texts += QStringLiteral("s.id IN (SELECT rowid FROM search.search_fts WHERE search_fts MATCH ?) AND ");
         values << phrase(run);
     }
     texts += QStringLiteral("s.value LIKE '%' || ? || '%' "
                             "AND (s.kind < 2 OR EXISTS (SELECT 1 FROM metadati m WHERE m.idmetadato = s.ref))");
     values << QVariant(word) << QVariant(word);
     return QStringLiteral("SELECT hash FROM (") + texts
-        + QStringLiteral(" UNION SELECT f.hash FROM files f WHERE f.folderid IN "
+        + QStringLiteral(" UNION SELECT o.hash FROM search.search_files o WHERE o.folderid IN "
                          "(SELECT idfolder FROM folders WHERE name LIKE '%' || ? || '%'))");
 }
 
@@ -104,6 +122,14 @@ bool FileListQuery::indexable(const QString &word)
     return longestLiteralRun(word).characters >= 3;
 }
 
+QString FileListQuery::timeExpression(const QString &row)
+{
+    QString expression = QLatin1String(kDate);
+    if (!row.isEmpty())
+        expression.replace(QStringLiteral("tsconserve"), row + QStringLiteral(".tsconserve"));
+    return expression;
+}
+
 int FileListQuery::s_candidateLimit = 5000;
 
 void FileListQuery::setCandidateLimit(int texts)
@@ -122,7 +148,8 @@ bool FileListQuery::fewCandidates(const QSqlDatabase &db, const QStringList &wor
     if (best.characters < 3)
         return false;
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM search_fts WHERE search_fts MATCH ? LIMIT ?)"));
+    query.prepare(QStringLiteral(
+        "SELECT count(*) FROM (SELECT 1 FROM search.search_fts WHERE search_fts MATCH ? LIMIT ?)"));
     query.addBindValue(phrase(best));
     query.addBindValue(s_candidateLimit);
     return query.exec() && query.next() && query.value(0).toInt() < s_candidateLimit;
@@ -133,7 +160,7 @@ QString FileListQuery::listStatement(const QStringList &words, QVariantList *val
     QVariantList ignored;
     QVariantList &bound = values ? *values : ignored;
     if (words.isEmpty())
-        return selectColumns() + closing();
+        return orderedColumns() + orderedClosing();
 
     QStringList indexed, scanned;
     for (const QString &word : words)
@@ -160,7 +187,7 @@ QString FileListQuery::listStatement(const QStringList &words, QVariantList *val
         QString separator = QStringLiteral(" WHERE ");
         for (const QString &word : scanned) {
             sub += separator
-                + QStringLiteral("(EXISTS (SELECT 1 FROM search_text s WHERE s.hash = c.hash "
+                + QStringLiteral("(EXISTS (SELECT 1 FROM search.search_text s WHERE s.hash = c.hash "
                                  "AND s.value LIKE '%' || ? || '%' "
                                  "AND (s.kind < 2 OR EXISTS (SELECT 1 FROM metadati m WHERE m.idmetadato = s.ref))) "
                                  "OR EXISTS (SELECT 1 FROM files f JOIN folders d ON d.idfolder = f.folderid "
@@ -177,10 +204,17 @@ QSqlQuery FileListQuery::list(const QSqlDatabase &db, const QString &pathPattern
 {
     QSqlQuery query(db);
     const QStringList found = words(text);
+    QSqlDatabase connection = db;
     QVariantList values;
-    // Text given but no word in it (only spaces): nothing matches.
     if (!text.isEmpty() && found.isEmpty()) {
+        // Text given but no word in it (only spaces): nothing matches.
         query.prepare(selectColumns() + QStringLiteral("AND 0 ") + closing());
+    } else if (!SearchIndex::isPresent(connection)) {
+        // No usable index (its file cannot be written): the same rows, found
+        // by scanning the catalogue.
+        query.prepare(found.isEmpty() ? selectColumns() + closing() : literalStatement(text));
+        for (const QString &word : found)
+            values << word;
     } else {
         // Only a search that mixes short and indexed words has a choice to make.
         bool shortWords = false, indexedWords = false;
