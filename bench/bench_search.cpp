@@ -140,8 +140,9 @@ void fillCatalogue(QSqlDatabase &db)
             QStringLiteral("Prot. %1").arg(random.bounded(1000000)),
             pick(random, kSurnames) + QStringLiteral(" ") + pick(random, kSurnames),
             pick(random, kWords) + QStringLiteral(" e ") + pick(random, kWords)
-                + (i % 5 == 0 ? QStringLiteral(" ") + QString::fromUtf8(kForeign[random.bounded(int(std::size(kForeign)))])
-                              : QString()),
+                + (i % 5 == 0
+                       ? QStringLiteral(" ") + QString::fromUtf8(kForeign[random.bounded(int(std::size(kForeign)))])
+                       : QString()),
             QStringLiteral("C%1").arg(random.bounded(100000), 5, 10, QLatin1Char('0'))};
         for (int k = 0; k < kValuesPerFile; ++k) {
             value.addBindValue(f * 100 + k);

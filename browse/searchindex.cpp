@@ -69,7 +69,8 @@ QStringList followerStatements()
         "WHERE new.fullpath IS NOT NULL; "
         "INSERT INTO search_text (hash, kind, ref, value) SELECT new.hash, 1, new.folderid, new.computer_name "
         "WHERE new.computer_name IS NOT NULL; "
-        "INSERT OR REPLACE INTO search_files (frow, hash, folderid, ts) VALUES (new.rowid, new.hash, new.folderid, %1); ")
+        "INSERT OR REPLACE INTO search_files (frow, hash, folderid, ts) "
+        "VALUES (new.rowid, new.hash, new.folderid, %1); ")
                                 .arg(FileListQuery::timeExpression(QStringLiteral("new")));
     const QString oldFile = QStringLiteral(
         "DELETE FROM search_text WHERE hash = old.hash AND kind IN (0, 1) AND ref = old.folderid; "
@@ -89,7 +90,8 @@ QStringList followerStatements()
             + QStringLiteral("END"),
         // Any column may have changed, the rowid too: the row is followed anew.
         QStringLiteral("CREATE TEMP TRIGGER search_files_au AFTER UPDATE ON main.files BEGIN ") + oldFile
-            + QStringLiteral("DELETE FROM search_text WHERE hash = new.hash AND kind IN (0, 1) AND ref = new.folderid; ")
+            + QStringLiteral(
+                "DELETE FROM search_text WHERE hash = new.hash AND kind IN (0, 1) AND ref = new.folderid; ")
             + newFile + QStringLiteral("END"),
         // Index values: one per (index, file), the catalogue's own unique key.
         QStringLiteral("CREATE TEMP TRIGGER search_values_ai AFTER INSERT ON main.metadati_values BEGIN ") + newValue

@@ -184,8 +184,8 @@ private slots:
         Database database;
         QVERIFY(sql(database, {"INSERT INTO folders VALUES (3, 'Fatture', 'G', 0, 'b1', 'p1')",
                                // The search index of an earlier version.
-                               "CREATE TABLE search_text (id INTEGER PRIMARY KEY, hash text, kind int, ref int, value text)",
-                               "CREATE INDEX search_text_key ON search_text (hash, kind, ref)",
+                               "CREATE TABLE search_text (id INTEGER PRIMARY KEY, hash text, value text)",
+                               "CREATE INDEX search_text_key ON search_text (hash)",
                                "CREATE INDEX search_files_folder ON files (folderid)",
                                "CREATE INDEX search_files_time ON files (substr(tsconserve, 7, 4))",
                                "CREATE VIRTUAL TABLE search_fts USING fts5(value, content='search_text', "

@@ -265,9 +265,11 @@ private slots:
         for (const char *text : {"bianchi", "rossi", "txt", "%", "impianti neri"})
             QCOMPARE(fast(text), literal(text));
         // The list's order table follows too.
-        QCOMPARE(hashes(fast(QString())), updated ? QStringList({"h6", "h3", "h2", "h1"}) : QStringList({"h3", "h2", "h1"}));
+        QCOMPARE(hashes(fast(QString())),
+                 updated ? QStringList({"h6", "h3", "h2", "h1"}) : QStringList({"h3", "h2", "h1"}));
         // Made anew, it is the owner's alone, like the catalogue.
-        QCOMPARE(QFile::permissions(indexFile) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+        QCOMPARE(QFile::permissions(indexFile) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+                 QFileDevice::Permissions());
     }
 
     // A generated catalogue: many files in many classes with values drawn from
