@@ -342,6 +342,13 @@ bool inStep(QSqlDatabase &db, sqlite3 *handle)
 
 bool rebuild(QSqlDatabase &db)
 {
+    // The triggers name the index's tables without their schema: tables of an
+    // earlier version left in the catalogue would take their writes.
+    if (hasEarlierObjects(db)) {
+        removeEarlierObjects(db);
+        if (hasEarlierObjects(db))
+            return false;
+    }
     const bool own = db.transaction();
     run(db, QStringLiteral("PRAGMA search.cache_size = -65536"));
     dropFileObjects(db);
@@ -475,7 +482,7 @@ bool SearchIndex::ensure(QSqlDatabase &db)
         return inStep(db, handle);
     // An index file that cannot be rebuilt (damaged inside) is replaced by a
     // new one, when no transaction holds it.
-    if (!sqlite3_get_autocommit(handle))
+    if (!sqlite3_get_autocommit(handle) || hasEarlierObjects(db))
         return false;
     dropFollowers(db);
     run(db, QStringLiteral("DETACH DATABASE search"));
