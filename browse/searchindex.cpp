@@ -350,7 +350,9 @@ bool rebuild(QSqlDatabase &db)
             return false;
     }
     const bool own = db.transaction();
-    run(db, QStringLiteral("PRAGMA search.cache_size = -65536"));
+    // A larger page cache while the index is built: the catalogue keeps its
+    // own, which a synchronisation has just filled.
+    run(db, QStringLiteral("PRAGMA search.cache_size = -32768"));
     dropFileObjects(db);
     bool ok = true;
     for (const char *sql : kCreateFile)
