@@ -44,7 +44,7 @@ const char *const kCreateFile[] = {
     "CREATE INDEX search.search_text_key ON search_text (hash, kind, ref)",
     // Rows of `files` by rowid: the list's order, and the files of a class.
     "CREATE TABLE search.search_files (frow INTEGER PRIMARY KEY, hash text, folderid int, ts text)",
-    "CREATE INDEX search.search_files_time ON search_files (ts, hash)",
+    "CREATE INDEX search.search_files_time ON search_files (ts)",
     "CREATE INDEX search.search_files_folder ON search_files (folderid, hash)",
     "CREATE VIRTUAL TABLE search.search_fts USING fts5(value, content='search_text', content_rowid='id', "
     "tokenize='trigram')",
