@@ -53,6 +53,10 @@ const char *const kWords[] = {"fattura", "contratto", "manutenzione", "fornitura
                               "noleggio", "locazione", "servizi", "impianti", "elettrici", "idraulici",
                               "trasporto", "magazzino", "cancelleria", "software", "licenza", "assistenza",
                               "stipendio", "tredicesima", "rimborso", "spese", "trasferta", "polizza"};
+// Texts in other scripts, some outside the Basic Multilingual Plane (a
+// character of two UTF-16 units): "𠮷" and the emoji.
+const char *const kForeign[] = {"東京都港区", "𠮷野家 本店", "大阪府", "😀 ottimo 😀😀", "Ελληνικά", "Москва",
+                                "🚚🚚 consegna", "Zürich"};
 const char *const kClassWords[] = {"Fatture attive", "Fatture passive", "Contratti", "Verbali", "Buste paga",
                                    "Ordini", "Preventivi", "Polizze", "Bilanci", "Corrispondenza"};
 
@@ -135,7 +139,10 @@ void fillCatalogue(QSqlDatabase &db)
             topic + QStringLiteral(" ") + pick(random, kWords) + QStringLiteral(" ") + pick(random, kCities),
             QStringLiteral("Prot. %1").arg(random.bounded(1000000)),
             pick(random, kSurnames) + QStringLiteral(" ") + pick(random, kSurnames),
-            pick(random, kWords) + QStringLiteral(" e ") + pick(random, kWords),
+            pick(random, kWords) + QStringLiteral(" e ") + pick(random, kWords)
+                + (i % 5 == 0
+                       ? QStringLiteral(" ") + QString::fromUtf8(kForeign[random.bounded(int(std::size(kForeign)))])
+                       : QString()),
             QStringLiteral("C%1").arg(random.bounded(100000), 5, 10, QLatin1Char('0'))};
         for (int k = 0; k < kValuesPerFile; ++k) {
             value.addBindValue(f * 100 + k);
@@ -197,16 +204,17 @@ int main(int argc, char *argv[])
     std::printf("search index built in %lld ms\n", timer.elapsed());
     database.closeDB();
 
-    // Searches a user types: names, places, topics, numbers, an apostrophe, one
-    // to three words. The first group has only words of three or more
-    // characters, which the trigram index serves. A shorter word has no
+    // Searches a user types: names, places, topics, numbers, an apostrophe,
+    // other scripts, one to three words. The first group has only words of
+    // three or more characters (code points), which the trigram index serves. A shorter word has no
     // trigram: next to a word that narrows the list to a few files it is
     // checked file by file, otherwise it scans every text; that second group is
     // measured and checked the same way but reported apart.
     const QStringList texts = {"rossi", "milano", "manutenzione", "2026/0", "d'angelo", "rossi milano",
                                "fattura bianchi", "verbali 2021", "rossi milano fattura",
-                               "noleggio torino esposito", "PC-UFFICIO-3 polizza 2023"};
-    const QStringList scans = {"De Luca", "fattura 12", "sr", "prot. 12"};
+                               "noleggio torino esposito", "PC-UFFICIO-3 polizza 2023", "𠮷野家", "東京都 verbale",
+                               "Москва"};
+    const QStringList scans = {"De Luca", "fattura 12", "sr", "prot. 12", "😀😀", "𠮷野", "大阪 contratto"};
     QTableView view;
     view.resize(1024, 600);
     auto *proxy = new FileListProxy(&view);

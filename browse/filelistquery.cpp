@@ -3,6 +3,8 @@
 
 #include "browse/filelistquery.h"
 
+#include "browse/searchindex.h"
+
 namespace {
 
 // The catalogue keeps the preservation time as "dd/MM/yyyy hh:mm:ss"; the list
@@ -18,26 +20,64 @@ QString selectColumns()
                          "FROM files INNER JOIN folders ON idfolder = folderid WHERE token != '' ");
 }
 
+// Newest first; rows of the same time in a fixed order, the one the search
+// index's order table gives too.
 QString closing()
 {
     return QStringLiteral("AND fullpath LIKE ? AND folders.idbuckets = ? ORDER BY ") + QLatin1String(kDate)
-        + QStringLiteral(" DESC");
+        + QStringLiteral(" DESC, files.rowid DESC");
 }
 
-// The longest run of characters of `word` that are not LIKE wildcards.
-QString longestLiteralRun(const QString &word)
+// The same columns read in the order of the search index's table of file rows,
+// which holds the rebuilt date-time of each row: no sorting.
+QString orderedColumns()
 {
-    QString best, run;
-    for (const QChar c : word) {
+    return QStringLiteral("SELECT files.hash, fullpath, computer_name, fullpath, name, o.ts as tsconserve, token, "
+                          "files.folderid, hash4k FROM search.search_files o CROSS JOIN files ON files.rowid = o.frow "
+                          "INNER JOIN folders ON idfolder = files.folderid WHERE token != '' ");
+}
+
+QString orderedClosing()
+{
+    return QStringLiteral("AND fullpath LIKE ? AND folders.idbuckets = ? ORDER BY o.ts DESC, o.frow DESC");
+}
+
+// The longest run of characters of `word` that are not LIKE wildcards, and its
+// length in characters (code points), which is how the trigram index counts:
+// a character outside the Basic Multilingual Plane is two UTF-16 units but one
+// character. A word that is not well-formed UTF-16 has no run: the database
+// would not read it as the same characters.
+struct LiteralRun
+{
+    QString text;
+    int characters = 0;
+};
+
+LiteralRun longestLiteralRun(const QString &word)
+{
+    LiteralRun best, run;
+    if (!word.isValidUtf16())
+        return best;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const QChar c = word.at(i);
         if (c == QLatin1Char('%') || c == QLatin1Char('_')) {
-            run.clear();
-        } else {
-            run += c;
-            if (run.size() > best.size())
-                best = run;
+            run = LiteralRun();
+            continue;
         }
+        run.text += c;
+        if (c.isHighSurrogate())
+            run.text += word.at(++i);
+        if (++run.characters > best.characters)
+            best = run;
     }
     return best;
+}
+
+QVariant phrase(const LiteralRun &run)
+{
+    QString text = run.text;
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QVariant(QLatin1Char('"') + text + QLatin1Char('"'));
 }
 
 // Hashes with at least one searchable text containing the word: path and
@@ -51,19 +91,17 @@ QString longestLiteralRun(const QString &word)
 // tested.
 QString matchesOf(const QString &word, QVariantList &values)
 {
-    QString texts = QStringLiteral("SELECT s.hash FROM search_text s WHERE ");
-    const QString run = longestLiteralRun(word);
-    if (run.size() >= 3) {
-        texts += QStringLiteral("s.id IN (SELECT rowid FROM search_fts WHERE search_fts MATCH ?) AND ");
-        QString phrase = run;
-        phrase.replace(QLatin1Char('"'), QLatin1String("\"\""));
-        values << QVariant(QLatin1Char('"') + phrase + QLatin1Char('"'));
+    QString texts = QStringLiteral("SELECT s.hash FROM search.search_text s WHERE ");
+    const LiteralRun run = longestLiteralRun(word);
+    if (run.characters >= 3) {
+        texts += QStringLiteral("s.id IN (SELECT rowid FROM search.search_fts WHERE search_fts MATCH ?) AND ");
+        values << phrase(run);
     }
     texts += QStringLiteral("s.value LIKE '%' || ? || '%' "
                             "AND (s.kind < 2 OR EXISTS (SELECT 1 FROM metadati m WHERE m.idmetadato = s.ref))");
     values << QVariant(word) << QVariant(word);
     return QStringLiteral("SELECT hash FROM (") + texts
-        + QStringLiteral(" UNION SELECT f.hash FROM files f WHERE f.folderid IN "
+        + QStringLiteral(" UNION SELECT o.hash FROM search.search_files o WHERE o.folderid IN "
                          "(SELECT idfolder FROM folders WHERE name LIKE '%' || ? || '%'))");
 }
 
@@ -81,7 +119,15 @@ QStringList FileListQuery::words(const QString &text)
 
 bool FileListQuery::indexable(const QString &word)
 {
-    return longestLiteralRun(word).size() >= 3;
+    return longestLiteralRun(word).characters >= 3;
+}
+
+QString FileListQuery::timeExpression(const QString &row)
+{
+    QString expression = QLatin1String(kDate);
+    if (!row.isEmpty())
+        expression.replace(QStringLiteral("tsconserve"), row + QStringLiteral(".tsconserve"));
+    return expression;
 }
 
 int FileListQuery::s_candidateLimit = 5000;
@@ -93,18 +139,18 @@ void FileListQuery::setCandidateLimit(int texts)
 
 bool FileListQuery::fewCandidates(const QSqlDatabase &db, const QStringList &words)
 {
-    QString best;
+    LiteralRun best;
     for (const QString &word : words) {
-        const QString run = longestLiteralRun(word);
-        if (run.size() > best.size())
+        const LiteralRun run = longestLiteralRun(word);
+        if (run.characters > best.characters)
             best = run;
     }
-    if (best.size() < 3)
+    if (best.characters < 3)
         return false;
-    best.replace(QLatin1Char('"'), QLatin1String("\"\""));
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM search_fts WHERE search_fts MATCH ? LIMIT ?)"));
-    query.addBindValue(QLatin1Char('"') + best + QLatin1Char('"'));
+    query.prepare(QStringLiteral(
+        "SELECT count(*) FROM (SELECT 1 FROM search.search_fts WHERE search_fts MATCH ? LIMIT ?)"));
+    query.addBindValue(phrase(best));
     query.addBindValue(s_candidateLimit);
     return query.exec() && query.next() && query.value(0).toInt() < s_candidateLimit;
 }
@@ -114,7 +160,7 @@ QString FileListQuery::listStatement(const QStringList &words, QVariantList *val
     QVariantList ignored;
     QVariantList &bound = values ? *values : ignored;
     if (words.isEmpty())
-        return selectColumns() + closing();
+        return orderedColumns() + orderedClosing();
 
     QStringList indexed, scanned;
     for (const QString &word : words)
@@ -141,7 +187,7 @@ QString FileListQuery::listStatement(const QStringList &words, QVariantList *val
         QString separator = QStringLiteral(" WHERE ");
         for (const QString &word : scanned) {
             sub += separator
-                + QStringLiteral("(EXISTS (SELECT 1 FROM search_text s WHERE s.hash = c.hash "
+                + QStringLiteral("(EXISTS (SELECT 1 FROM search.search_text s WHERE s.hash = c.hash "
                                  "AND s.value LIKE '%' || ? || '%' "
                                  "AND (s.kind < 2 OR EXISTS (SELECT 1 FROM metadati m WHERE m.idmetadato = s.ref))) "
                                  "OR EXISTS (SELECT 1 FROM files f JOIN folders d ON d.idfolder = f.folderid "
@@ -158,10 +204,17 @@ QSqlQuery FileListQuery::list(const QSqlDatabase &db, const QString &pathPattern
 {
     QSqlQuery query(db);
     const QStringList found = words(text);
+    QSqlDatabase connection = db;
     QVariantList values;
-    // Text given but no word in it (only spaces): nothing matches.
     if (!text.isEmpty() && found.isEmpty()) {
+        // Text given but no word in it (only spaces): nothing matches.
         query.prepare(selectColumns() + QStringLiteral("AND 0 ") + closing());
+    } else if (!SearchIndex::isPresent(connection)) {
+        // No usable index (its file cannot be written): the same rows, found
+        // by scanning the catalogue.
+        query.prepare(found.isEmpty() ? selectColumns() + closing() : literalStatement(text));
+        for (const QString &word : found)
+            values << word;
     } else {
         // Only a search that mixes short and indexed words has a choice to make.
         bool shortWords = false, indexedWords = false;

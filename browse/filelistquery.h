@@ -28,7 +28,9 @@ public:
     // pieces skipped. A text made only of spaces has none.
     static QStringList words(const QString &text);
 
-    // Whole list (text empty) or search of `text`, ready to execute.
+    // Whole list (text empty) or search of `text`, ready to execute. Answered
+    // through the search index when it is usable (SearchIndex::ensure()), by
+    // scanning the catalogue otherwise.
     static QSqlQuery list(const QSqlDatabase &db, const QString &pathPattern, const QString &profileId,
                           const QString &text = QString());
 
@@ -43,11 +45,16 @@ public:
     // values by index id. Columns: idmetadata, key, value, hash.
     static QSqlQuery details(const QSqlDatabase &db, const QString &hash);
 
-    // True when `word` has three consecutive characters that are not LIKE
-    // wildcards, so the trigram index can answer it.
+    // True when `word` has three consecutive characters (code points) that
+    // are not LIKE wildcards, so the trigram index can answer it.
     static bool indexable(const QString &word);
 
-    // Statement texts, for tests.
+    // The preservation time of a row of `files` as the list shows and sorts it
+    // (a date-time text rebuilt from "dd/MM/yyyy hh:mm:ss"); `row` qualifies
+    // the column ("new" in a trigger), empty for none.
+    static QString timeExpression(const QString &row);
+
+    // Statement texts, for tests; they need the search index.
     // `fewCandidates`: the words of the index find few enough texts that the
     // short words are best looked for file by file among them.
     static QString listStatement(const QStringList &words, QVariantList *values = nullptr,

@@ -4,6 +4,7 @@
 #include "store/database.h"
 
 #include "app/constants.h"
+#include "browse/searchindex.h"
 #include "store/cataloguefile.h"
 
 #include <QCoreApplication>
@@ -95,6 +96,7 @@ void Database::openDB()
         return;
     }
     initialDB();
+    SearchIndex::attach(db);
     g_openDepth = 1;
 }
 
@@ -124,6 +126,7 @@ void Database::closeDB()
     g_openDepth = 0;
     if (db.isOpen()) {
         db.commit();
+        SearchIndex::leave(db);
         db.close();
     }
 }

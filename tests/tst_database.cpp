@@ -3,6 +3,8 @@
 
 #include "app/constants.h"
 #include "browse/coremain.h"
+#include "browse/filelistquery.h"
+#include "browse/searchindex.h"
 #include "service/kvdialoglogin.h"
 #include "store/database.h"
 #include "store/setting.h"
@@ -171,6 +173,44 @@ private slots:
         QCOMPARE(sql(database, {"INSERT INTO files (hash, folderid, fullpath, computer_name) VALUES ('h', 1, '/a', 'pc')",
                                 "SELECT value FROM metadati_values_complete WHERE hash='h' ORDER BY value"}),
                  (QStringList{"/a", "pc"}));
+    }
+
+    // The catalogue holds the objects of its schema and nothing else, whatever
+    // the client does with it: the search index lives in a file of its own, and
+    // what an earlier version kept inside the catalogue is removed at the next
+    // open.
+    void catalogueHoldsOnlyItsSchema()
+    {
+        Database database;
+        QVERIFY(sql(database, {"INSERT INTO folders VALUES (3, 'Fatture', 'G', 0, 'b1', 'p1')",
+                               // The search index of an earlier version.
+                               "CREATE TABLE search_text (id INTEGER PRIMARY KEY, hash text, value text)",
+                               "CREATE INDEX search_text_key ON search_text (hash)",
+                               "CREATE INDEX search_files_folder ON files (folderid)",
+                               "CREATE INDEX search_files_time ON files (substr(tsconserve, 7, 4))",
+                               "CREATE VIRTUAL TABLE search_fts USING fts5(value, content='search_text', "
+                               "content_rowid='id', tokenize='trigram')",
+                               "CREATE TRIGGER search_files_ai AFTER INSERT ON files BEGIN "
+                               "INSERT INTO search_text (hash, value) VALUES (new.hash, new.fullpath); END"})
+                    .isEmpty());
+
+        // Searched, then written, then searched again.
+        const auto found = [&database](const QString &word) {
+            QSqlQuery query = FileListQuery::list(database.db, "%", "b1", word);
+            return query.exec() && query.next() ? query.value(0).toString() : QString();
+        };
+        database.openDB();
+        QVERIFY(SearchIndex::ensure(database.db));
+        QCOMPARE(found("fatture"), QString());
+        QVERIFY(QSqlQuery(database.db).exec("INSERT INTO files (hash, folderid, fullpath, token, tsconserve) "
+                                            "VALUES ('h', 3, '/doc/verbale.pdf', 't', '01/02/2026 10:00:00')"));
+        QCOMPARE(found("verbale"), QStringLiteral("h"));
+        database.closeDB();
+        QCOMPARE(sql(database, {"SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master "
+                                "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)"}),
+                 QStringList{"buckets dbversion files folders metadati metadati_values metadati_values_complete "
+                             "metadati_values_index policies settings stato_metadato tipo_metadato tipo_required"});
+        QVERIFY(QFile::exists(SearchIndex::filePath(Database::databasePath())));
     }
 
     void nestedUseKeepsTheOuterTransaction()

@@ -3,12 +3,14 @@
 
 // The word search of the file list: the indexed statement must give exactly the
 // rows of the scan of the catalogue's searchable-value view, before and after
-// every kind of catalogue change, and the word rules hold.
+// every kind of catalogue change by this client or by another program, and the
+// word rules hold.
 #include "browse/filelistquery.h"
 #include "browse/searchindex.h"
 #include "store/database.h"
 #include "support/testenv.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -88,7 +90,7 @@ class TestSearch : public QObject
         exec(database.db, "INSERT INTO folders (idfolder, name, idbuckets) VALUES (1, 'Fatture attive', 'P1'), "
                           "(2, 'Contratti', 'P1'), (3, 'Privato', 'P''2')");
         exec(database.db, "INSERT INTO metadati (idmetadato, idfolder, nome) VALUES (10, 1, 'Cliente'), "
-                          "(11, 1, 'Sconto'), (20, 2, 'Controparte')");
+                          "(11, 1, 'Sconto'), (20, 2, 'Controparte'), (21, 2, 'Sede')");
         addFile("h1", 1, "/home/demo/fattura-0142.txt", "ufficio", "15/01/2026 10:02:11");
         addFile("h2", 2, "/home/demo/contratto.txt", "ufficio-legale", "29/01/2026 08:15:40");
         addFile("h3", 1, "C:\\dati\\atto.pdf", "portatile", "02/02/2026 12:05:00");
@@ -97,6 +99,7 @@ class TestSearch : public QObject
         addValue("h1", 10, "Rossi Forniture S.r.l.");
         addValue("h1", 11, "50% sul totale");
         addValue("h2", 20, "Bianchi Impianti");
+        addValue("h2", 21, "𠮷野家 😀😀 Москва");
         addValue("h3", 10, "Carta d'identità di Rossi");
         addValue("h3", 11, "cinque_per_cento");
         addValue("h4", 10, "Rossi privato");
@@ -106,10 +109,13 @@ private slots:
     void init()
     {
         database.openDB();
+        // One commit: the catalogue's file is synchronised once, not per statement.
+        QVERIFY(database.db.transaction());
         database.createDb();
         SearchIndex::drop(database.db);
         QVERIFY(SearchIndex::ensure(database.db));
         seedExamples();
+        QVERIFY(database.db.commit());
     }
 
     void cleanup()
@@ -135,6 +141,11 @@ private slots:
         QTest::newRow("underscore is a wildcard") << "cinque_per" << QStringList{"h3"};
         QTest::newRow("backslash path, class name") << "C:\\dati fatture" << QStringList{"h3"};
         QTest::newRow("quote and parenthesis") << "') OR 1=1 --" << QStringList{};
+        // Characters, not UTF-16 units: "😀" and "𠮷" are two units each.
+        QTest::newRow("two emoji") << "😀😀" << QStringList{"h2"};
+        QTest::newRow("two characters, three units") << "𠮷野" << QStringList{"h2"};
+        QTest::newRow("three characters, four units") << "𠮷野家" << QStringList{"h2"};
+        QTest::newRow("no case folding beyond ASCII") << "москва" << QStringList{};
     }
     void wordRules()
     {
@@ -193,13 +204,81 @@ private slots:
         QVERIFY(fast("%").isEmpty());
     }
 
+    // The index is trusted from one use of the catalogue to the next only when
+    // nothing but this client wrote the catalogue in between; otherwise, or
+    // when its file is gone or damaged, it is rebuilt before the search.
+    void indexFollowsEveryWriter_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("nothing") << "" << true;
+        QTest::newRow("this client writes") << "own" << true;
+        QTest::newRow("another program writes") << "other" << false;
+        QTest::newRow("another program writes while the client has it open") << "other while open" << false;
+        QTest::newRow("index file deleted") << "deleted" << false;
+        QTest::newRow("index file damaged") << "damaged" << false;
+    }
+    void indexFollowsEveryWriter()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, trusted);
+        const QStringList update = {
+            "UPDATE metadati_values SET value = 'Neri Logistica' WHERE hash = 'h2' AND idmetadata = 20",
+            "INSERT INTO files (hash, fullpath, token, folderid, idbuckets, tsconserve, computer_name) "
+            "VALUES ('h6', '/home/demo/nuovo.txt', 'tokh6', 2, 'P1', '05/02/2026 09:00:00', 'magazzino')"};
+        const auto otherProgram = [&update] {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "tst_search_other");
+            other.setDatabaseName(Database::databasePath());
+            QVERIFY(other.open());
+            for (const QString &sql : update)
+                exec(other, sql);
+            other.close();
+        };
+        const QString indexFile = SearchIndex::filePath(Database::databasePath());
+
+        if (change == "own") {
+            for (const QString &sql : update)
+                exec(database.db, sql);
+        } else if (change == "other while open") {
+            otherProgram();
+            QVERIFY(!SearchIndex::isPresent(database.db));
+        }
+        database.closeDB();
+        QSqlDatabase::removeDatabase("tst_search_other");
+        if (change == "other") {
+            otherProgram();
+            QSqlDatabase::removeDatabase("tst_search_other");
+        } else if (change == "deleted") {
+            QVERIFY(QFile::remove(indexFile));
+        } else if (change == "damaged") {
+            QFile file(indexFile);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QByteArray("not an index ").repeated(400));
+        }
+
+        database.openDB();
+        QCOMPARE(SearchIndex::isPresent(database.db), trusted);
+        QVERIFY(SearchIndex::ensure(database.db));
+        const bool updated = change.startsWith("own") || change.startsWith("other");
+        QCOMPARE(hashes(fast("neri")), updated ? QStringList{"h2"} : QStringList{});
+        QCOMPARE(hashes(fast("magazzino")), updated ? QStringList{"h6"} : QStringList{});
+        for (const char *text : {"bianchi", "rossi", "txt", "%", "impianti neri"})
+            QCOMPARE(fast(text), literal(text));
+        // The list's order table follows too.
+        QCOMPARE(hashes(fast(QString())),
+                 updated ? QStringList({"h6", "h3", "h2", "h1"}) : QStringList({"h3", "h2", "h1"}));
+        // Made anew, it is the owner's alone, like the catalogue.
+        QCOMPARE(QFile::permissions(indexFile) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+                 QFileDevice::Permissions());
+    }
+
     // A generated catalogue: many files in many classes with values drawn from
     // a small vocabulary, searched with generated texts of one to three words.
     void sameRowsAsTheLiteralScan()
     {
         const QStringList vocabulary = {"Rossi", "rossini", "Bianchi", "verdi", "Città", "CITTÀ", "fattura",
                                         "contratto", "2026", "0142", "d'Amico", "50%", "a_b", "x", "Ünïcode",
-                                        "via Roma", "ab", "ROMA", "perizia", "Sconto"};
+                                        "via Roma", "ab", "ROMA", "perizia", "Sconto", "😀😀😀", "𠮷野家"};
         QRandomGenerator random(20260115);
         auto pick = [&] { return vocabulary.at(int(random.bounded(vocabulary.size()))); };
 

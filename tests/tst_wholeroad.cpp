@@ -123,6 +123,13 @@ private slots:
         files->selectRow(0);
         QTRY_COMPARE(window.selectedFileData(0), fileSha1(original));
         shot(&window, "found");
+        // Signed in, preserved and searched: the catalogue holds its own
+        // schema's objects only (the search index lives beside it).
+        QCOMPARE(catalogueValue("SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master "
+                                "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)")
+                     .toString(),
+                 "buckets dbversion files folders metadati metadati_values metadati_values_complete "
+                 "metadati_values_index policies settings stato_metadato tipo_metadato tipo_required");
 
         // Restored: the same bytes.
         const QString restored = QDir::tempPath() + "/ripristinata.txt";
